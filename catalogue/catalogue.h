@@ -1,0 +1,50 @@
+// The firmware images this release carries, catalogued by board code and chip family,
+// the key routine for single image bytes, and the board and preparation name tables.
+#pragma once
+
+#include <cstdint>
+
+// One catalogue entry. The arrays live for the whole run; the catalogue never owns them.
+struct ImageDescriptor {
+    const std::uint8_t* FixData = nullptr;
+    std::int32_t FixSize = 0;
+    std::uint8_t* FlashData = nullptr; // writable: the reset patch is written into it
+    std::int32_t FlashSize = 0;        // 1 or less: the entry holds no image
+    const std::uint8_t* EepromData = nullptr;
+    std::int32_t EepromSize = 0; // 0 or less: no EEPROM step
+};
+
+inline constexpr int kCatalogueRows = 255;    // board codes 0..254
+inline constexpr int kCatalogueColumns = 10;  // chip slots; only 0..6 are reachable
+inline constexpr std::uint8_t ImageKeyConstant = 0x6B;
+
+extern ImageDescriptor ImageCatalogue[kCatalogueRows][kCatalogueColumns];
+extern ImageDescriptor SelectedImage;
+extern std::uint8_t ImagesScrambled;
+
+// Fills the catalogue with this release's entries. Running it again gives the same catalogue.
+void BuildImageCatalogue();
+// Copies the entry for (chip, board) into SelectedImage, falling back to row 0 of the chip's
+// slot when the board's own entry holds no image. Board code 255 has no row: it falls back too.
+void SelectImage(std::uint8_t chipCode, std::uint8_t boardCode);
+// Column of the catalogue for a chip code; unknown chips map to slot 0.
+int ChipSlot(std::uint8_t chipCode);
+// Key for scrambling or unscrambling one image byte by XOR; 0 when images are stored plain.
+std::uint8_t ImageKey(std::uint8_t value, std::uint8_t scrambled);
+// Positions of the image's own board and preparation codes in FlashData for a chip slot.
+int ImageBoardCodeOffset(int chipSlot);
+
+// Display names. BoardName falls back to "KJA_R02" outside 1..BoardNameCount-1.
+inline constexpr std::uint8_t BoardNameCount = 24;
+inline constexpr std::uint8_t PreparationNameCount = 11;
+extern const char* const BoardNames[BoardNameCount];
+extern const char* const ConnectorNames[BoardNameCount];
+extern const char* const PreparationNames[PreparationNameCount];
+const char* BoardName(int index);
+
+// One image set of a release, as declared in the release's data file.
+struct ReleaseImageSet {
+    int boardCode;
+    int chipSlot;
+    ImageDescriptor image;
+};

@@ -1,0 +1,6 @@
+#include "catalogue/version.h"
+
+TForm4::TForm4(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TForm4"));
+    setWindowTitle(QStringLiteral("Version .."));
+}

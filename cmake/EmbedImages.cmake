@@ -1,0 +1,28 @@
+# Turns the release's stored image files (catalogue/data/*.bin) into C++ arrays.
+# Each file NAME.bin becomes `unsigned char kImage_NAME[]` (writable: the programming
+# sequence patches the start of a program image in place) and `constexpr int kImageSize_NAME`,
+# so the catalogue can check the release's limits at compile time.
+function(quillet_embed_images out_var data_dir)
+    set(gen_dir ${CMAKE_BINARY_DIR}/generated/catalogue)
+    file(MAKE_DIRECTORY ${gen_dir})
+    file(GLOB image_files CONFIGURE_DEPENDS ${data_dir}/*.bin)
+    list(SORT image_files)
+    set(header "// Generated from catalogue/data at configure time. Do not edit.\n#pragma once\n\n")
+    set(source "// Generated from catalogue/data at configure time. Do not edit.\n#include \"catalogue/embedded_images.h\"\n\n")
+    foreach(path IN LISTS image_files)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
+        get_filename_component(name ${path} NAME_WE)
+        string(MAKE_C_IDENTIFIER ${name} ident)
+        file(SIZE ${path} size)
+        file(READ ${path} hex HEX)
+        string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+        string(REGEX REPLACE "((0x..,){16})" "\\1\n    " bytes "${bytes}")
+        string(APPEND header "inline constexpr int kImageSize_${ident} = ${size};\n")
+        string(APPEND header "extern unsigned char kImage_${ident}[kImageSize_${ident}];\n")
+        string(APPEND source "unsigned char kImage_${ident}[kImageSize_${ident}] = {\n    ${bytes}\n};\n\n")
+    endforeach()
+    file(CONFIGURE OUTPUT ${gen_dir}/embedded_images.h CONTENT "${header}" @ONLY)
+    file(CONFIGURE OUTPUT ${gen_dir}/embedded_images.cpp CONTENT "${source}" @ONLY)
+    include_directories(${CMAKE_BINARY_DIR}/generated)
+    set(${out_var} ${gen_dir}/embedded_images.cpp PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,6 @@
+#include "serial/serialsetup.h"
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TForm3"));
+    setWindowTitle(QStringLiteral("Setup"));
+}

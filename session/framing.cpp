@@ -1,0 +1,45 @@
+#include "session/framing.h"
+
+#include "serial/comport.h"
+#include "session/protocol.h"
+#include "session/receiver.h"
+#include "session/session_state.h"
+#include "shell/panel_status_bar.h"
+#include "shell/quillet.h"
+#include "shell/status.h"
+
+std::uint8_t FrameChecksum(const std::uint8_t* bytes, int n) {
+    std::uint8_t sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum = static_cast<std::uint8_t>(sum - bytes[i]);
+    return sum;
+}
+
+std::int16_t SendFrame(std::uint8_t* buffer, int n) {
+    buffer[n] = FrameChecksum(buffer, n);
+    for (int attempt = 0;; ++attempt) {
+        AckReceived = 0;
+        NakReceived = 0;
+        if (!WritePort(SelectedPortIndex, buffer, n + 1) && FlushPort(SelectedPortIndex) < 0)
+            return kExchangeNoReply; // the device has gone: waiting would only hide that
+        switch (WaitReply(static_cast<int>(kFrameReplyWait.count()))) {
+        case 1: return kExchangeAccepted;
+        case 0: return kExchangeNoReply; // no resend after silence
+        case -2: return kExchangeStopped;
+        default: break;                  // 'N': resend the same bytes at once
+        }
+        if (Form1 != nullptr)
+            Form1->StatusBar1->setPanelText(StatusPanelIndex, QString::asprintf("Resend %d", attempt));
+        if (attempt >= kMaxResends)
+            return kExchangeRefused;
+    }
+}
+
+void ReportSessionError(std::int16_t code) {
+    switch (code) {
+    case kExchangeNoReply: ShowResult(QStringLiteral(" not Response "), kColorRed, 0); break;
+    case kExchangeStopped: ShowResult(QStringLiteral(" User Abort !! "), kColorRed, 0); break;
+    case kExchangeRefused: ShowResult(QStringLiteral(" CHK Error !! "), kColorRed, 0); break;
+    default: break;
+    }
+}

@@ -1,0 +1,110 @@
+#include "session/search.h"
+
+#include "catalogue/catalogue.h"
+#include "serial/comport.h"
+#include "session/framing.h"
+#include "session/protocol.h"
+#include "session/receiver.h"
+#include "session/session_state.h"
+#include "shell/panel_status_bar.h"
+#include "shell/quillet.h"
+#include "shell/status.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <cstring>
+
+namespace {
+
+bool TextBlockVersion(std::uint8_t version) {
+    return version >= kFirstTextBlockVersion && version <= kLastTextBlockVersion;
+}
+
+void ShowInfoLine(QLabel* label, const QString& text) {
+    label->setText(text);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, ToQColor(kColorButtonFace));
+    palette.setColor(QPalette::WindowText, ToQColor(kColorBlack));
+    label->setPalette(palette);
+    label->setAutoFillBackground(true);
+    label->setVisible(true);
+    label->repaint();
+}
+
+} // namespace
+
+std::uint8_t ProbeByte() { return Form5 != nullptr ? kCmdProbeCompact : kCmdProbe; }
+
+std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
+    // A port that failed to open earlier is tried again: the adapter may have been plugged in
+    // since, and otherwise every press would silently do nothing.
+    if (OpenPortIndex == SelectedPortIndex && FlushPort(SelectedPortIndex) < 0)
+        OpenPortIndex = static_cast<std::int16_t>(SelectedPortIndex - 1);
+    OpenSelectedPort();
+    ShowPortPanel(statusBar);
+    ShowRunningButtons();
+    progressBar->setValue(0);
+    if (FlushPort(SelectedPortIndex) < 0) {
+        ShowIdleButtons();
+        return kSearchPortUnusable;
+    }
+
+    BlockState = 0;
+    DeviceText[0] = '\0';
+    ProtectedStart = 0;
+    ProtectedLength = 0;
+    SkipStart = 0;
+    SkipLength = 0;
+    ClearDeviceInfo();
+    AbortRequested = 0; // a Stop pressed while no session ran must not end this one
+
+    CommandBuffer[0] = ProbeByte();
+    progressBar->setMaximum(100);
+    bool found = false;
+    for (int attempt = 0; attempt < kSearchAttempts && !found; ++attempt) {
+        DrainInput(); // a late answer to the previous probe is not this probe's answer
+        ClearDeviceInfo();
+        if (Form5 != nullptr) {
+            progressBar->setValue(100 - attempt);
+            statusBar->setPanelText(StatusPanelIndex, QStringLiteral("Search Device"));
+        } else {
+            statusBar->setPanelText(StatusPanelIndex, QStringLiteral("Try %1").arg(attempt));
+        }
+        AckReceived = 0;
+        NakReceived = 0;
+        WritePort(SelectedPortIndex, CommandBuffer, 1);
+        switch (WaitReply(static_cast<int>(kProbeReplyWait.count()))) {
+        case -2:
+            ReportSessionError(kExchangeStopped);
+            progressBar->setValue(0);
+            return kSearchStopped;
+        case 1: found = true; break;
+        default: break; // silence or 'N': probe again
+        }
+    }
+    progressBar->setValue(0);
+    if (!found) {
+        statusBar->setPanelText(StatusPanelIndex, QStringLiteral("Device not Found"));
+        ShowIdleButtons();
+        return kSearchNotFound;
+    }
+    return kSearchFound;
+}
+
+void ShowDeviceInfo() {
+    if (Form1 == nullptr)
+        return;
+    const bool fromRecord = VersionRecordSeen != 0;
+    const std::uint8_t board = fromRecord ? DeviceInfo.BoardCode : ImageBoardCode;
+    const std::uint8_t preparation = fromRecord ? DeviceInfo.PreparationCode : ImagePreparationCode;
+    ShowInfoLine(Form1->Label3, QString::asprintf("BIOS:%02d - %s - Preparation%02x",
+                                                  DeviceInfo.BiosVersion, BoardName(board),
+                                                  preparation));
+    if (TextBlockVersion(DeviceInfo.BiosVersion)) {
+        if (static_cast<std::uint8_t>(DeviceText[0]) == 0xFF)
+            DeviceText[0] = '\0'; // an erased text area on the board
+        ShowInfoLine(Form1->Label4, QString::fromLatin1(DeviceText));
+    } else {
+        Form1->Label4->setVisible(false);
+    }
+}

@@ -1,0 +1,98 @@
+#include "shell/status.h"
+
+#include "serial/comport.h"
+#include "shell/mhead.h"
+#include "shell/panel_status_bar.h"
+#include "shell/parent_link.h"
+#include "shell/quillet.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPalette>
+#include <QPushButton>
+
+TForm1* Form1 = nullptr;
+TForm5* Form5 = nullptr;
+TForm3* Form3 = nullptr;
+TForm4* Form4 = nullptr;
+bool StartingUp = true;
+
+std::int32_t PortPanelIndex = 0;
+std::int32_t StatusPanelIndex = 1;
+std::int32_t ChipPanelIndex = 2;
+std::int32_t ImagePanelIndex = 3;
+
+QColor ToQColor(ColorValue value) {
+    if (value & 0x80000000u) {
+        // System colours: only the button face is used; anything else takes the window colour.
+        const QPalette palette = QApplication::palette();
+        return (value & 0xFFu) == 0x0F ? palette.color(QPalette::Button)
+                                       : palette.color(QPalette::Window);
+    }
+    return QColor(static_cast<int>(value & 0xFFu), static_cast<int>((value >> 8) & 0xFFu),
+                  static_cast<int>((value >> 16) & 0xFFu));
+}
+
+namespace {
+void ShowResultLine(const QString& text, ColorValue background, ColorValue foreground) {
+    QLabel* line = Form1->Label2;
+    line->setText(text);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, ToQColor(background));
+    palette.setColor(QPalette::WindowText, ToQColor(foreground));
+    line->setPalette(palette);
+    line->setAutoFillBackground(true);
+    line->setVisible(true);
+}
+} // namespace
+
+void ShowResult(const QString& text, ColorValue colour, ResultCode code) {
+    NotifyParent(code); // before anything is displayed
+    if (Form5 != nullptr) {
+        Form5->StatusBar1->setPanelText(StatusPanelIndex, text);
+        return;
+    }
+    if (Form1 == nullptr)
+        return;
+    ShowResultLine(text, colour, kColorWhite);
+    if (!StartingUp) {
+        Form1->S1->setEnabled(true);
+        Form1->Button2->setVisible(false);
+        Form1->Button1->setVisible(true);
+        Form1->Button1->setFocus();
+    }
+}
+
+void ShowStatus(const QString& text, ColorValue colour) {
+    if (Form5 != nullptr) {
+        Form5->StatusBar1->setPanelText(StatusPanelIndex, text);
+        return;
+    }
+    if (Form1 != nullptr)
+        ShowResultLine(text, colour, kColorBlack);
+}
+
+void ShowPortPanel(PanelStatusBar* statusBar) {
+    const QString text = SelectedPortIndex < 0 ? QStringLiteral("-----")
+                                               : QStringLiteral("COM%1").arg(SelectedPortIndex + 1);
+    statusBar->setPanelText(PortPanelIndex, text);
+}
+
+void ShowIdleButtons() {
+    QPushButton* start = Form5 != nullptr ? Form5->Button1 : Form1 != nullptr ? Form1->Button1 : nullptr;
+    QPushButton* stop = Form5 != nullptr ? Form5->Button2 : Form1 != nullptr ? Form1->Button2 : nullptr;
+    if (start == nullptr)
+        return;
+    stop->setVisible(false);
+    start->setVisible(true);
+    start->setFocus();
+}
+
+void ShowRunningButtons() {
+    QPushButton* start = Form5 != nullptr ? Form5->Button1 : Form1 != nullptr ? Form1->Button1 : nullptr;
+    QPushButton* stop = Form5 != nullptr ? Form5->Button2 : Form1 != nullptr ? Form1->Button2 : nullptr;
+    if (start == nullptr)
+        return;
+    stop->setVisible(true);
+    start->setVisible(false);
+}
