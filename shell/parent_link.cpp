@@ -19,12 +19,14 @@ struct NotifierOwner {
 NotifierOwner Owner;
 
 bool IsParentSwitch(const std::string& argument) {
-    return argument.size() == 2 && argument[0] == '\\' && (argument[1] == 'P' || argument[1] == 'p');
+    return argument.size() == 2 && argument[0] == '\\' &&
+           (argument[1] == 'P' || argument[1] == 'p');
 }
 
 } // namespace
 
-StatusNotifier::StatusNotifier(std::uint16_t port) : server_(std::make_unique<UdpServerEndpoint>()) {
+StatusNotifier::StatusNotifier(std::uint16_t port)
+    : server_(std::make_unique<UdpServerEndpoint>()) {
     server_->SetDefaultPort(port);
     server_->SetReadHandler(
         [this](const std::uint8_t* data, std::size_t size) { DatagramRead(data, size); });
@@ -33,7 +35,9 @@ StatusNotifier::StatusNotifier(std::uint16_t port) : server_(std::make_unique<Ud
 
 StatusNotifier::~StatusNotifier() = default;
 
-void StatusNotifier::Activate() { server_->SetActive(true); }
+void StatusNotifier::Activate() {
+    server_->SetActive(true);
+}
 
 void StatusNotifier::SendCode(std::uint8_t code) {
     // Three 32-bit words, most significant byte first: 4, 0, the code.

@@ -19,7 +19,9 @@
 
 namespace {
 
-std::string SystemText(int error) { return std::system_category().message(error); }
+std::string SystemText(int error) {
+    return std::system_category().message(error);
+}
 
 void CloseDescriptor(int& fd) {
     if (fd >= 0)
@@ -28,7 +30,9 @@ void CloseDescriptor(int& fd) {
 }
 
 // Descriptors must not leak into programs that the updater might start.
-void SetCloseOnExec(int fd) { ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC); }
+void SetCloseOnExec(int fd) {
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
 
 void Listen(int socketFd, int wakeFd, std::size_t bufferSize,
             const UdpServerEndpoint::ReadHandler& handler) {
@@ -114,15 +118,21 @@ void UdpServerEndpoint::Impl::Close() {
 
 UdpServerEndpoint::UdpServerEndpoint() : impl_(std::make_unique<Impl>()) {}
 
-UdpServerEndpoint::~UdpServerEndpoint() { impl_->Close(); }
+UdpServerEndpoint::~UdpServerEndpoint() {
+    impl_->Close();
+}
 
-void UdpServerEndpoint::SetDefaultPort(std::uint16_t port) { impl_->port = port; }
+void UdpServerEndpoint::SetDefaultPort(std::uint16_t port) {
+    impl_->port = port;
+}
 
 void UdpServerEndpoint::SetReadHandler(ReadHandler handler) {
     impl_->handler = std::move(handler);
 }
 
-void UdpServerEndpoint::SetReceiveBufferSize(std::size_t size) { impl_->bufferSize = size; }
+void UdpServerEndpoint::SetReceiveBufferSize(std::size_t size) {
+    impl_->bufferSize = size;
+}
 
 void UdpServerEndpoint::SetActive(bool active) {
     if (active == Active())
@@ -133,7 +143,9 @@ void UdpServerEndpoint::SetActive(bool active) {
         impl_->Close();
 }
 
-bool UdpServerEndpoint::Active() const { return impl_->socketFd >= 0; }
+bool UdpServerEndpoint::Active() const {
+    return impl_->socketFd >= 0;
+}
 
 bool UdpServerEndpoint::SendTo(const char* address, std::uint16_t port, const std::uint8_t* data,
                                std::size_t size) {
