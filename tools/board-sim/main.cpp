@@ -26,6 +26,8 @@ namespace {
 
 volatile std::sig_atomic_t gStopSignal = 0;
 
+constexpr timespec kHangupBackoff{0, 5'000'000};
+
 void onStopSignal(int signal) {
     gStopSignal = signal;
 }
@@ -216,8 +218,12 @@ int run(const SimOptions& options) {
             std::cerr << "quillet-board-sim: ppoll: " << std::strerror(errno) << '\n';
             return 1;
         }
-        if ((pfd.revents & POLLIN) == 0)
+        if ((pfd.revents & POLLIN) == 0) {
+            // A hang-up on the master would make ppoll return at once, again and again.
+            if (pfd.revents & (POLLHUP | POLLERR))
+                ::ppoll(nullptr, 0, &kHangupBackoff, &waitMask);
             continue;
+        }
         const ssize_t n = ::read(port.master(), buffer.data(), buffer.size());
         if (n <= 0)
             continue; // EAGAIN, or EIO while no slave is open (we hold one, so rare)
