@@ -1,0 +1,58 @@
+#include "support/board_session.h"
+
+#include "catalogue/catalogue.h"
+#include "serial/comport.h"
+#include "session/session_state.h"
+#include "shell/panel_status_bar.h"
+#include "shell/status.h"
+
+#include <QLabel>
+#include <sstream>
+
+void ResetUpdaterState() {
+    for (int i = 0; i < kPortCount; ++i)
+        ClosePort(i);
+    ResetSessionState();
+    BuildImageCatalogue();
+    SelectedPortIndex = 0;
+    OpenPortIndex = -1;
+    ChipPanelIndex = 2;
+    Form1 = nullptr;
+    Form5 = nullptr;
+}
+
+BoardSession::BoardSession(std::vector<std::string> simArgs)
+    : sim(std::move(simArgs), env.comDir().toStdString()) {
+    env.writeComSetting(QStringLiteral("0"));
+    window = std::make_unique<TForm1>();
+    Form1 = window.get();
+    window->show();
+}
+
+BoardSession::~BoardSession() {
+    window.reset();
+    ResetUpdaterState();
+}
+
+QString BoardSession::panel(int index) const { return window->StatusBar1->panelText(index); }
+
+QString BoardSession::resultLine() const {
+    return window->Label2->isVisible() ? window->Label2->text() : QString();
+}
+
+std::vector<std::string> BoardSession::log(const std::string& kind) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : sim.logLines())
+        if (line.rfind(kind + " ", 0) == 0)
+            lines.push_back(line);
+    return lines;
+}
+
+std::string BoardSession::field(const std::string& line, const std::string& key) {
+    std::istringstream words(line);
+    std::string word;
+    while (words >> word)
+        if (word.rfind(key + "=", 0) == 0)
+            return word.substr(key.size() + 1);
+    return {};
+}
