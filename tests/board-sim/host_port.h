@@ -49,6 +49,7 @@ public:
     HostPort& operator=(const HostPort&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
 
     void send(const Bytes& bytes) {
         ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()))

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <sys/ioctl.h>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -314,3 +316,26 @@ TEST(SimBoardLauncher, ReportsASimulatorThatCannotStart) {
     EXPECT_FALSE(sim.ready());
     EXPECT_FALSE(sim.error().empty());
 }
+
+#ifdef TIOCGEXCL
+// The updater opens its port with TIOCEXCL. On a real port that ends with its last close;
+// here the simulator's own slave descriptor would keep it, and the updater could not
+// reopen the port (root ignores it, so look at the flag instead of trying as a user).
+TEST_F(SimProcess, ExclusiveModeEndsWhenTheHostCloses) {
+    ASSERT_NO_FATAL_FAILURE(start({}));
+    ASSERT_EQ(::ioctl(host_->fd(), TIOCEXCL), 0);
+    host_.reset();
+
+    int exclusive = 1;
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    while (exclusive != 0 && std::chrono::steady_clock::now() < deadline) {
+        const int fd = ::open(sim_->portPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        ::close(fd);
+        if (exclusive != 0)
+            std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(exclusive, 0);
+}
+#endif

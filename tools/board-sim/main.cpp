@@ -210,14 +210,19 @@ int run(const SimOptions& options) {
             timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
             timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
         }
-        pollfd pfd{port.master(), static_cast<short>(POLLIN | (outputBlocked ? POLLOUT : 0)), 0};
-        const int ready = ::ppoll(&pfd, 1, wake ? &timeout : nullptr, &waitMask);
+        pollfd fds[2] = {
+            {port.master(), static_cast<short>(POLLIN | (outputBlocked ? POLLOUT : 0)), 0},
+            {port.openCloseWatch(), POLLIN, 0}};
+        const pollfd& pfd = fds[0];
+        const int ready = ::ppoll(fds, 2, wake ? &timeout : nullptr, &waitMask);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             std::cerr << "quillet-board-sim: ppoll: " << std::strerror(errno) << '\n';
             return 1;
         }
+        if (fds[1].revents & POLLIN)
+            port.hostOpenedOrClosed();
         if ((pfd.revents & POLLIN) == 0) {
             // A hang-up on the master would make ppoll return at once, again and again.
             if (pfd.revents & (POLLHUP | POLLERR))

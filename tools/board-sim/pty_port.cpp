@@ -9,6 +9,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 
 namespace boardsim {
 
@@ -51,6 +54,14 @@ std::string PtyPort::open() {
     if (tcsetattr(slave_, TCSANOW, &tio) != 0)
         return systemError("tcsetattr");
 
+#ifdef __linux__
+    // Every open and close of the slave by anyone else is reported here (ours came before).
+    watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ < 0 || inotify_add_watch(watch_, slavePath_.c_str(),
+                                        IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+        return systemError("inotify");
+#endif
+
     const int flags = fcntl(master_, F_GETFL);
     if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0)
         return systemError("fcntl");
@@ -90,8 +101,30 @@ void PtyPort::hangUp() {
         ::close(master_);
     if (slave_ >= 0)
         ::close(slave_);
+    if (watch_ >= 0)
+        ::close(watch_);
     master_ = -1;
     slave_ = -1;
+    watch_ = -1;
+}
+
+void PtyPort::hostOpenedOrClosed() {
+#ifdef __linux__
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while ((n = ::read(watch_, buf, sizeof buf)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+            if (event->mask & IN_OPEN)
+                ++hostOpens_;
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE))
+                hostOpens_ = hostOpens_ > 0 ? hostOpens_ - 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (hostOpens_ == 0 && slave_ >= 0)
+        ::ioctl(slave_, TIOCNXCL);
+#endif
 }
 
 int PtyPort::unreadByHost() const {

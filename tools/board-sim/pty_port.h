@@ -32,11 +32,21 @@ public:
     // Bytes written to the master that the updater has not read yet; -1 if unknown.
     int unreadByHost() const;
 
+    // Readable when the updater opened or closed the slave (-1 where not supported);
+    // call hostOpenedOrClosed() then.
+    int openCloseWatch() const { return watch_; }
+    void hostOpenedOrClosed();
+
 private:
     int master_ = -1;
     // Kept open so the master does not report EIO while the updater has its side closed
     // (between runs, or when it reopens the port).
     int slave_ = -1;
+    // Our slave descriptor also keeps a TIOCEXCL set by the updater alive after it closes,
+    // which a real port drops on its last close; we drop it when the updater's opens are
+    // all closed again.
+    int watch_ = -1;
+    int hostOpens_ = 0;
     std::string slavePath_;
     std::string linkPath_;
 };
