@@ -103,6 +103,16 @@ bool DeviceVanished() { return FlushPort(SelectedPortIndex) < 0; }
 
 } // namespace
 
+int BoardCheckMask(std::uint8_t deviceBoard, std::uint8_t devicePreparation,
+                   std::uint8_t imageBoard, std::uint8_t imagePreparation) {
+    int mask = 0;
+    if (deviceBoard != imageBoard)
+        mask |= 1;
+    if (PreparationMismatch(devicePreparation, imagePreparation))
+        mask |= 2;
+    return mask;
+}
+
 void SetupChipParameters(std::uint8_t chipCode, std::uint8_t biosVersion) {
     AddressUnit = 1;
     LargeBootAreaSize = 1088;
@@ -197,12 +207,8 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
 
     // Refuse an image built for another board or preparation before anything is written.
     if (ImageBoardCode != 0 && ImageBoardCode != 0xFF && VersionRecordSeen != 0) {
-        int mask = 0;
-        if (DeviceInfo.BoardCode != ImageBoardCode)
-            mask |= 1;
-        if (PreparationMismatch(DeviceInfo.PreparationCode, ImagePreparationCode))
-            mask |= 2;
-        if (mask != 0) {
+        if (BoardCheckMask(DeviceInfo.BoardCode, DeviceInfo.PreparationCode, ImageBoardCode,
+                           ImagePreparationCode) != 0) {
             ShowResult(QString::asprintf("%s - Preparation%x", BoardName(ImageBoardCode),
                                          ImagePreparationCode),
                        kColorRed, 0);

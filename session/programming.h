@@ -19,6 +19,10 @@ extern std::int32_t BlockSize;
 extern std::int32_t ProgramLimit;  // first address unit above the programmable area
 extern std::int32_t ProgramLength; // image bytes that are sent
 
+// Why an image does not fit the device: bit 0 another board, bit 1 another preparation.
+int BoardCheckMask(std::uint8_t deviceBoard, std::uint8_t devicePreparation,
+                   std::uint8_t imageBoard, std::uint8_t imagePreparation);
+
 void SetupChipParameters(std::uint8_t chipCode, std::uint8_t biosVersion);
 void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar);
 void NoImageWarning();

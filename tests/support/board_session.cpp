@@ -37,7 +37,7 @@ BoardSession::~BoardSession() {
 QString BoardSession::panel(int index) const { return window->StatusBar1->panelText(index); }
 
 QString BoardSession::resultLine() const {
-    return window->Label2->isVisible() ? window->Label2->text() : QString();
+    return window->Label2->isHidden() ? QString() : window->Label2->text();
 }
 
 std::vector<std::string> BoardSession::log(const std::string& kind) const {
