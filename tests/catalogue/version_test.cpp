@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -129,6 +130,9 @@ struct LineCase {
     std::uint8_t preparation;
     const char* line; // the 2480 default entry's line
 };
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << "board " << int{c.board} << ", preparation " << int{c.preparation};
+}
 
 class DeviceLineTest : public DeviceListTest, public ::testing::WithParamInterface<LineCase> {};
 

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
@@ -47,6 +48,10 @@ struct SwitchCase {
     std::vector<std::string> arguments;
     bool linkOn;
 };
+void PrintTo(const SwitchCase& c, std::ostream* os) {
+    for (const auto& argument : c.arguments)
+        *os << '"' << argument << "\" ";
+}
 
 class ParentSwitchTest : public ParentLinkTest, public ::testing::WithParamInterface<SwitchCase> {};
 
