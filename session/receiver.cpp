@@ -5,80 +5,13 @@
 #include "session/session_state.h"
 
 namespace {
-
 std::uint8_t RxBuffer[kRxBufferSize];
 
-bool TextBlockVersion(std::uint8_t version) {
-    return version >= kFirstTextBlockVersion && version <= kLastTextBlockVersion;
+bool SessionPortOpen() {
+    return SelectedPortIndex >= 0 && SelectedPortIndex < kPortCount &&
+           PortTable[SelectedPortIndex].open != 0;
 }
-
-void ParseIdle(std::uint8_t b) {
-    if (b == kReplyTextBlock && TextBlockVersion(DeviceInfo.BiosVersion)) {
-        BlockPosition = 0;
-        BlockState = 1;
-    } else if (b == kReplyAck) {
-        DeviceInfo = PendingInfo; // the 'K' commits the identity record
-        AckReceived = 1;
-    } else if (b == kReplyNak) {
-        NakReceived = 1;
-    } else if (b == kReplyVersion) {
-        VersionRecordSeen = 1;
-        PendingInfo.BiosVersion = 1;
-        InfoPosition = 0;
-        BlockComplete = 0;
-    } else {
-        switch (InfoPosition) {
-        case 0: PendingInfo.BiosVersion = b; InfoPosition = 1; break;
-        case 1: PendingInfo.ChipCode = b; InfoPosition = 2; break;
-        case 2: PendingInfo.BoardCode = b; InfoPosition = 3; break;
-        case 3: PendingInfo.PreparationCode = b; InfoPosition = kNoInfoRecord; break;
-        default:
-            // An older bootloader answers with its chip code alone.
-            VersionRecordSeen = 0;
-            PendingInfo.BiosVersion = 0;
-            PendingInfo.ChipCode = b;
-            break;
-        }
-    }
-}
-
-void ParseBlockData(std::uint8_t b) {
-    if (BlockPosition < BlockLength) {
-        if (BlockPosition < kDeviceTextLength) {
-            DeviceText[BlockPosition] = static_cast<char>(b);
-            DeviceText[BlockPosition + 1] = '\0';
-        } else if (BlockPosition == 24) {
-            ProtectedStart = b;
-        } else if (BlockPosition == 25) {
-            ProtectedStart = static_cast<std::uint16_t>(ProtectedStart | (b << 8));
-        } else if (BlockPosition == 26) {
-            ProtectedLength = b;
-        } else if (BlockPosition == 27) {
-            ProtectedLength = static_cast<std::uint16_t>(ProtectedLength | (b << 8));
-        }
-        ++BlockPosition;
-        return;
-    }
-    // All data bytes are in: only the closing 'K' matters; it neither acknowledges nor commits.
-    if (b == kReplyAck) {
-        BlockComplete = 1;
-        BlockState = 0;
-    }
-}
-
 } // namespace
-
-void ParseReplyBytes(const std::uint8_t* bytes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t b = bytes[i];
-        switch (BlockState) {
-        case 0: ParseIdle(b); break;
-        case 1: BlockLength = b; BlockPosition = 0; BlockState = 2; break;
-        case 2: BlockState = 3; break; // spare byte
-        default: ParseBlockData(b); break;
-        }
-    }
-}
 
 void DrainInput() {
     while (ReadPort(SelectedPortIndex, RxBuffer, kRxBufferSize) > 0) {
@@ -92,9 +25,13 @@ void PollReplies() {
 }
 
 std::int16_t WaitReply(int ms) {
+    const bool portWasOpen = SessionPortOpen();
     for (int cycle = 0; cycle < ms / kPumpCycle.count(); ++cycle) {
         PumpDelay(static_cast<int>(kPumpCycle.count()));
         PollReplies();
+        // A device that vanished during the wait (its record was closed) will not answer.
+        if (portWasOpen && !SessionPortOpen() && !AckReceived && !NakReceived && !AbortRequested)
+            return 0;
         if (AbortRequested) {
             AbortRequested = 0;
             return -2;
