@@ -4,6 +4,10 @@
 
 PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent) {
     setSizeGripEnabled(false);
+    // The panel widths were laid out for a small 8-point face; substitutes run wider.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
 }
 
 void PanelStatusBar::setPanelWidths(std::initializer_list<int> widths) {
@@ -11,14 +15,22 @@ void PanelStatusBar::setPanelWidths(std::initializer_list<int> widths) {
         delete panel;
     panels_.clear();
     int index = 0;
+    const int last = static_cast<int>(widths.size()) - 1;
     for (int width : widths) {
         auto* panel = new QLabel(this);
-        panel->setObjectName(QStringLiteral("Panel%1").arg(index++));
-        panel->setFixedWidth(width);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(index));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        addWidget(panel);
+        // As in the classic status bar, the last panel takes the rest of the width.
+        if (index == last) {
+            panel->setMinimumWidth(width);
+            addWidget(panel, 1);
+        } else {
+            panel->setFixedWidth(width);
+            addWidget(panel);
+        }
         panels_.push_back(panel);
+        ++index;
     }
 }
 

@@ -16,7 +16,11 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 
+// The pictures live in the core library's resources, which a static library must register.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
+    InitResources();
     ui_->setupUi(this);
     Button1 = ui_->Button1;
     Button2 = ui_->Button2;

@@ -108,6 +108,8 @@ TEST(MainWindow, ConstructionShowsTheProductAndHidesTheLines) {
     EXPECT_EQ(w.windowTitle(), BuildMainTitle());
     EXPECT_EQ(w.Label1->text(), QStringLiteral("MERICON 00.03.00.32"));
     EXPECT_FALSE(w.Image1->isHidden());
+    EXPECT_FALSE(w.Image1->pixmap().isNull());
+    EXPECT_FALSE(w.Image2->pixmap().isNull());
     EXPECT_TRUE(w.Image2->isHidden());
     EXPECT_TRUE(w.Button2->isHidden());
     EXPECT_FALSE(w.Button1->isHidden());
