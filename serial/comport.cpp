@@ -1,0 +1,183 @@
+// The COM port driver: portable logic over the platform's serial calls (serial/serial_os.h).
+#include "serial/comport.h"
+
+#include "serial/port_names.h"
+#include "serial/serial_os.h"
+#include "shell/status.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <chrono>
+
+PortRecord PortTable[kPortCount];
+
+std::int16_t SelectedPortIndex = 0;
+// One below the selection, so that the first OpenSelectedPort opens the port; start-up sets
+// both from the settings.
+std::int16_t OpenPortIndex = -1;
+std::int32_t BaudRate = 115200;
+
+namespace {
+
+// Line of the session port: 8 data bits, no parity, two stop bits (codes as the DCB has them).
+constexpr std::uint8_t kParityNone = 0;
+constexpr std::uint8_t kTwoStopBits = 2;
+constexpr std::uint8_t kDataBits = 8;
+
+// A write may take this long plus so much per byte before it counts as failed.
+constexpr std::chrono::milliseconds kWriteTimeoutConstant{1000};
+constexpr std::chrono::milliseconds kWriteTimeoutPerByte{10};
+
+bool InRange(int index) {
+    return index >= 0 && index < kPortCount;
+}
+
+// The record of an open port, or nullptr when the index is out of range or the port closed.
+PortRecord* OpenRecord(int index) {
+    if (!InRange(index) || PortTable[index].open == 0)
+        return nullptr;
+    return &PortTable[index];
+}
+
+void ShowErrorBox(const char* text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), QString::fromLatin1(text),
+                    QMessageBox::Ok);
+    box.exec();
+}
+
+// A port whose device vanished is closed, so that FlushPort tells the session at once instead
+// of every later reply wait running out its time.
+void CloseIfGone(int index, const serial_os::Status& status) {
+    if (status.error == serial_os::Error::kGone)
+        ClosePort(index);
+}
+
+} // namespace
+
+PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t stopBitCode,
+                     std::uint8_t dataBits) {
+    if (!InRange(index))
+        return nullptr;
+    PortRecord& record = PortTable[index];
+    ClosePort(index); // a re-open never leaks the old handle
+
+    const std::string path = ComDevicePath(index);
+    serial_os::Handle handle = serial_os::kNoHandle;
+    if (path.empty() || !serial_os::Open(path, handle).ok())
+        return nullptr;
+
+    // Nothing of ours is queued yet; the drain only waits out what the device still sends.
+    serial_os::Drain(handle);
+
+    if (!serial_os::QueryLine(handle).ok()) {
+        serial_os::Close(handle);
+        return nullptr;
+    }
+
+    const serial_os::LineSettings line{baud, dataBits, parityCode, stopBitCode};
+    if (!serial_os::ConfigureLine(handle, line).ok()) {
+        ShowErrorBox("Unable to configure the serial port");
+        serial_os::Close(handle);
+        return nullptr;
+    }
+
+    // Driver queue sizes (32768 bytes in, 9216 out) have no Linux counterpart: the tty layer
+    // sizes its buffers itself and offers no call to change them, so there is no step here.
+
+    if (!serial_os::SetReadsReturnAtOnce(handle).ok()) {
+        ShowErrorBox("Unable to set the time-out parameters");
+        serial_os::Close(handle);
+        return nullptr;
+    }
+
+    record.handle = handle;
+    record.open = 1;
+    return &record;
+}
+
+void ClosePort(int index) {
+    PortRecord* record = OpenRecord(index);
+    if (record == nullptr)
+        return;
+    record->open = 0; // closed first: nothing may use the handle once its close has begun
+    const serial_os::Handle handle = record->handle;
+    record->handle = serial_os::kNoHandle;
+    serial_os::Close(handle);
+}
+
+bool WritePort(int index, const std::uint8_t* bytes, int count) {
+    PortRecord* record = OpenRecord(index);
+    if (record == nullptr || count < 0 || (bytes == nullptr && count > 0))
+        return false;
+    const std::chrono::milliseconds bound = kWriteTimeoutConstant + kWriteTimeoutPerByte * count;
+    serial_os::Status status =
+        serial_os::Write(record->handle, bytes, static_cast<std::size_t>(count), bound);
+    if (!status.ok()) {
+        CloseIfGone(index, status);
+        return false;
+    }
+    // The bytes must be on the line before the caller starts its reply wait.
+    status = serial_os::Drain(record->handle);
+    if (status.error == serial_os::Error::kGone) {
+        ClosePort(index);
+        return false;
+    }
+    return true;
+}
+
+std::int16_t FlushPort(std::int16_t index) {
+    PortRecord* record = OpenRecord(index);
+    if (record == nullptr)
+        return -2;
+    serial_os::Status status = serial_os::CheckConnected(record->handle);
+    if (status.ok())
+        status = serial_os::Drain(record->handle);
+    if (status.error == serial_os::Error::kGone) {
+        ClosePort(index);
+        return -2;
+    }
+    return 0;
+}
+
+void ClearModemLines(int index) {
+    for (const serial_os::ModemLine line :
+         {serial_os::ModemLine::kDtr, serial_os::ModemLine::kRts}) {
+        PortRecord* record = OpenRecord(index);
+        if (record == nullptr)
+            return;
+        const serial_os::Status status = serial_os::ClearModemLine(record->handle, line);
+        // A line without modem control (a pseudo-terminal, some USB adapters) has nothing to
+        // clear. Any other failure leaves DTR or RTS in an unknown state, and boards that wire
+        // them to reset or boot-select pins may then be held in reset: the port is not used.
+        if (!status.ok() && status.error != serial_os::Error::kUnsupported)
+            ClosePort(index);
+    }
+}
+
+void OpenSelectedPort() {
+    if (OpenPortIndex == SelectedPortIndex)
+        return; // taken as open already, even when the earlier open failed
+    const int previous = OpenPortIndex;
+    OpenPortIndex = SelectedPortIndex; // before trying: a failed open is not retried
+    // Nothing uses the earlier port any more; release it so that other programs can.
+    ClosePort(previous);
+    ClosePort(SelectedPortIndex);
+    OpenPort(SelectedPortIndex, BaudRate, kParityNone, kTwoStopBits, kDataBits);
+    ClearModemLines(SelectedPortIndex);
+    if (FlushPort(SelectedPortIndex) < 0)
+        ShowResult(QStringLiteral("Invalid Port Com"), kColorRed, 0);
+}
+
+int ReadPort(int index, std::uint8_t* buffer, int capacity) {
+    PortRecord* record = OpenRecord(index);
+    if (record == nullptr || capacity < 0 || (buffer == nullptr && capacity > 0))
+        return -1;
+    std::size_t count = 0;
+    const serial_os::Status status =
+        serial_os::Read(record->handle, buffer, static_cast<std::size_t>(capacity), count);
+    if (!status.ok()) {
+        CloseIfGone(index, status);
+        return -1;
+    }
+    return static_cast<int>(count);
+}
