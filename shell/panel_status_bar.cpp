@@ -6,7 +6,7 @@ PanelStatusBar::PanelStatusBar(QWidget* parent) : QStatusBar(parent) {
     setSizeGripEnabled(false);
     // The panel widths were laid out for a small 8-point face; substitutes run wider.
     QFont small = font();
-    small.setPixelSize(11);
+    small.setPixelSize(10);
     setFont(small);
 }
 
