@@ -37,6 +37,7 @@ private:
 };
 
 struct CycleCase {
+    const char* name;
     int ms;
     int cycles;
 };
@@ -55,9 +56,13 @@ TEST_P(PumpDelayCycles, SleepsAndPumpsOncePerFiveMillisecondsRoundedUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, PumpDelayCycles,
-                         ::testing::Values(CycleCase{0, 0}, CycleCase{-5, 0}, CycleCase{1, 1},
-                                           CycleCase{5, 1}, CycleCase{7, 2}, CycleCase{12, 3},
-                                           CycleCase{100, 20}));
+                         ::testing::Values(CycleCase{"Zero", 0, 0}, CycleCase{"Negative", -5, 0},
+                                           CycleCase{"One", 1, 1}, CycleCase{"Five", 5, 1},
+                                           CycleCase{"Seven", 7, 2}, CycleCase{"Twelve", 12, 3},
+                                           CycleCase{"Hundred", 100, 20}),
+                         [](const ::testing::TestParamInfo<CycleCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(PumpDelay, AButtonClickedDuringTheWaitIsHandledInsideIt) {
     QPushButton stop(QStringLiteral("&Stop"));
