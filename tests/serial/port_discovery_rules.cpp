@@ -94,17 +94,6 @@ TEST(NextComPort, FriendlyNameTravelsWithItsPort) {
     EXPECT_EQ(NextComPort(&set, &name, &friendly), 0);
 }
 
-TEST(NextComPort, LongFriendlyNameIsCutWithoutSplittingACharacter) {
-    // 298 ASCII bytes and then a two-byte character that would straddle the 299-byte limit.
-    const std::string longName = std::string(298, 'x') + "\xC3\xA9" + "tail";
-    const PortDeviceSet set = Set({Device("COM1", longName)});
-    std::string name;
-    std::string friendly;
-    ASSERT_EQ(NextComPort(&set, &name, &friendly), 1);
-    EXPECT_EQ(friendly, std::string(298, 'x'));
-    EXPECT_EQ(NextComPort(&set, &name, &friendly), 0);
-}
-
 TEST(NextComPort, ListingThatEndedEarlyLeavesTheNextOneStartingAtTheFirstDevice) {
     const PortDeviceSet broken = Set({Device("COM1"), Device(std::nullopt), Device("COM3")});
     EXPECT_EQ(ListAll(broken), (Names{"COM1"}));
@@ -112,26 +101,5 @@ TEST(NextComPort, ListingThatEndedEarlyLeavesTheNextOneStartingAtTheFirstDevice)
     EXPECT_EQ(ListAll(full), (Names{"COM5", "COM6", "COM7"}));
     // And the same set listed again starts over, too.
     EXPECT_EQ(ListAll(broken), (Names{"COM1"}));
-}
-
-TEST(NextComPort, MissingSetOrBufferChangesNothing) {
-    const PortDeviceSet set = Set({Device("COM1"), Device("COM2")});
-    std::string name;
-    ASSERT_EQ(NextComPort(&set, &name), 1);
-    EXPECT_EQ(NextComPort(nullptr, &name), -1);
-    EXPECT_EQ(NextComPort(&set, nullptr), -1);
-    // The listing in progress goes on where it was.
-    ASSERT_EQ(NextComPort(&set, &name), 1);
-    EXPECT_EQ(name, "COM2");
-    EXPECT_EQ(NextComPort(&set, &name), 0);
-}
-
-TEST(NextComPort, SetThatWasNotObtainedListsNothing) {
-    auto set = std::make_unique<PortDeviceSet>(Set({Device("COM1")}));
-    set->obtained = false;
-    std::string name;
-    EXPECT_EQ(NextComPort(set.get(), &name), 0);
-    EXPECT_EQ(ClosePortDevices(std::move(set)), 0);
-    EXPECT_EQ(ClosePortDevices(std::make_unique<PortDeviceSet>()), 1);
 }
 } // namespace

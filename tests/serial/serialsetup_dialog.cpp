@@ -223,16 +223,6 @@ TEST_F(SetupDialog, EachShowingListsThePortsPresentThen) {
     EXPECT_EQ(Entries(dialog_.ComboBox1).size(), 1);
 }
 
-TEST_F(SetupDialog, KeyboardOrderIsOkCancelList) {
-    Link(3);
-    dialog_.show();
-    EXPECT_EQ(dialog_.Button1->nextInFocusChain(), dialog_.Button2);
-    EXPECT_EQ(dialog_.Button2->nextInFocusChain(), dialog_.ComboBox1);
-    EXPECT_TRUE(dialog_.ComboBox2->isHidden());
-    EXPECT_EQ(dialog_.size(), QSize(456, 94));
-    EXPECT_EQ(dialog_.minimumSize(), dialog_.maximumSize());
-}
-
 // Makes a main window the one the status operations write to, for one test.
 class MainWindowInUse {
 public:
