@@ -17,18 +17,28 @@ void BuildImageCatalogue() {
 
 int ChipSlot(std::uint8_t chipCode) {
     switch (chipCode) {
-    case 'B': return 0;
-    case 'C': return 1;
-    case 'D': return 2;
-    case 'E': return 3;
-    case 'F': return 4;
-    case 0xC7: return 5;
-    case 0xFE: return 6;
-    default: return 0;
+    case 'B':
+        return 0;
+    case 'C':
+        return 1;
+    case 'D':
+        return 2;
+    case 'E':
+        return 3;
+    case 'F':
+        return 4;
+    case 0xC7:
+        return 5;
+    case 0xFE:
+        return 6;
+    default:
+        return 0;
     }
 }
 
-int ImageBoardCodeOffset(int chipSlot) { return chipSlot == 6 ? 1024 : 14; }
+int ImageBoardCodeOffset(int chipSlot) {
+    return chipSlot == 6 ? 1024 : 14;
+}
 
 void SelectImage(std::uint8_t chipCode, std::uint8_t boardCode) {
     const int slot = ChipSlot(chipCode);

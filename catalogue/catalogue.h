@@ -14,8 +14,8 @@ struct ImageDescriptor {
     std::int32_t EepromSize = 0; // 0 or less: no EEPROM step
 };
 
-inline constexpr int kCatalogueRows = 255;    // board codes 0..254
-inline constexpr int kCatalogueColumns = 10;  // chip slots; only 0..6 are reachable
+inline constexpr int kCatalogueRows = 255;   // board codes 0..254
+inline constexpr int kCatalogueColumns = 10; // chip slots; only 0..6 are reachable
 inline constexpr std::uint8_t ImageKeyConstant = 0x6B;
 
 extern ImageDescriptor ImageCatalogue[kCatalogueRows][kCatalogueColumns];

@@ -23,13 +23,18 @@ std::int16_t SendFrame(std::uint8_t* buffer, int n) {
         if (!WritePort(SelectedPortIndex, buffer, n + 1) && FlushPort(SelectedPortIndex) < 0)
             return kExchangeNoReply; // the device has gone: waiting would only hide that
         switch (WaitReply(static_cast<int>(kFrameReplyWait.count()))) {
-        case 1: return kExchangeAccepted;
-        case 0: return kExchangeNoReply; // no resend after silence
-        case -2: return kExchangeStopped;
-        default: break;                  // 'N': resend the same bytes at once
+        case 1:
+            return kExchangeAccepted;
+        case 0:
+            return kExchangeNoReply; // no resend after silence
+        case -2:
+            return kExchangeStopped;
+        default:
+            break; // 'N': resend the same bytes at once
         }
         if (Form1 != nullptr)
-            Form1->StatusBar1->setPanelText(StatusPanelIndex, QString::asprintf("Resend %d", attempt));
+            Form1->StatusBar1->setPanelText(StatusPanelIndex,
+                                            QString::asprintf("Resend %d", attempt));
         if (attempt >= kMaxResends)
             return kExchangeRefused;
     }
@@ -37,9 +42,16 @@ std::int16_t SendFrame(std::uint8_t* buffer, int n) {
 
 void ReportSessionError(std::int16_t code) {
     switch (code) {
-    case kExchangeNoReply: ShowResult(QStringLiteral(" not Response "), kColorRed, 0); break;
-    case kExchangeStopped: ShowResult(QStringLiteral(" User Abort !! "), kColorRed, 0); break;
-    case kExchangeRefused: ShowResult(QStringLiteral(" CHK Error !! "), kColorRed, 0); break;
-    default: break;
+    case kExchangeNoReply:
+        ShowResult(QStringLiteral(" not Response "), kColorRed, 0);
+        break;
+    case kExchangeStopped:
+        ShowResult(QStringLiteral(" User Abort !! "), kColorRed, 0);
+        break;
+    case kExchangeRefused:
+        ShowResult(QStringLiteral(" CHK Error !! "), kColorRed, 0);
+        break;
+    default:
+        break;
     }
 }

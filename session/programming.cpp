@@ -72,10 +72,18 @@ bool PreparationMismatch(std::uint8_t device, std::uint8_t image) {
     const int m = image & 0x6F;
     bool fits;
     switch (d) {
-    case 1: fits = m == 1 || m == 4; break;
-    case 2: fits = m == 1 || m == 2 || m == 4; break;
-    case 5: fits = m == 4 || m == 5; break;
-    default: fits = m == d; break;
+    case 1:
+        fits = m == 1 || m == 4;
+        break;
+    case 2:
+        fits = m == 1 || m == 2 || m == 4;
+        break;
+    case 5:
+        fits = m == 4 || m == 5;
+        break;
+    default:
+        fits = m == d;
+        break;
     }
     return mismatch || !fits;
 }
@@ -99,7 +107,9 @@ void SetPanel(PanelStatusBar* statusBar, std::int32_t index, const QString& text
 }
 
 // A device that vanished mid-run (its port record was closed) ends the run at once.
-bool DeviceVanished() { return FlushPort(SelectedPortIndex) < 0; }
+bool DeviceVanished() {
+    return FlushPort(SelectedPortIndex) < 0;
+}
 
 } // namespace
 

@@ -7,8 +7,9 @@ class QProgressBar;
 class PanelStatusBar;
 
 // Chip parameters of the run.
-extern std::int32_t AddressUnit;       // image bytes per device address unit: 1, or 2 for 0xFE
-extern std::int32_t BootAreaSize;      // protected top area of chips 'B'..'F': 320, or 448 from version 5
+extern std::int32_t AddressUnit; // image bytes per device address unit: 1, or 2 for 0xFE
+extern std::int32_t
+    BootAreaSize; // protected top area of chips 'B'..'F': 320, or 448 from version 5
 extern std::int32_t LargeBootAreaSize; // protected top area of chip 0xC7: 1088
 inline constexpr int kResetPatchCapacity = 10;
 extern std::uint8_t ResetPatch[kResetPatchCapacity];

@@ -5,16 +5,20 @@
 #include <cstdint>
 
 // Host to device.
-inline constexpr std::uint8_t kCmdProbe = 0xC2;            // search probe from the full window
-inline constexpr std::uint8_t kCmdProbeCompact = 0xC5;     // search probe when the compact window exists
-inline constexpr std::uint8_t kCmdEnterProgramMode = 0xCC; // bare; bootloaders 5 and up with a V record
-inline constexpr std::uint8_t kCmdWriteFlashBlock = 0x00;  // addr hi, addr lo, length (1 or 2 bytes), data
-inline constexpr std::uint8_t kCmdWriteEepromByte = 0x40;  // addr, data, 0x01, 0x00
+inline constexpr std::uint8_t kCmdProbe = 0xC2; // search probe from the full window
+inline constexpr std::uint8_t kCmdProbeCompact =
+    0xC5; // search probe when the compact window exists
+inline constexpr std::uint8_t kCmdEnterProgramMode =
+    0xCC; // bare; bootloaders 5 and up with a V record
+inline constexpr std::uint8_t kCmdWriteFlashBlock =
+    0x00; // addr hi, addr lo, length (1 or 2 bytes), data
+inline constexpr std::uint8_t kCmdWriteEepromByte = 0x40; // addr, data, 0x01, 0x00
 
 // Device to host.
-inline constexpr std::uint8_t kReplyAck = 'K';       // accepted; also ends an identity record
-inline constexpr std::uint8_t kReplyNak = 'N';       // frame refused (checksum): resend it
-inline constexpr std::uint8_t kReplyVersion = 'V';   // identity record: version, chip, board, preparation
+inline constexpr std::uint8_t kReplyAck = 'K'; // accepted; also ends an identity record
+inline constexpr std::uint8_t kReplyNak = 'N'; // frame refused (checksum): resend it
+inline constexpr std::uint8_t kReplyVersion =
+    'V'; // identity record: version, chip, board, preparation
 inline constexpr std::uint8_t kReplyTextBlock = 'R'; // text block: length, spare, data, 'K'
 
 // Bootloader versions that send a text block after their identity.

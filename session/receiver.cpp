@@ -44,4 +44,6 @@ std::int16_t WaitReply(int ms) {
     return 0;
 }
 
-void ClearDeviceInfo() { DeviceInfo = DeviceIdentity{}; }
+void ClearDeviceInfo() {
+    DeviceInfo = DeviceIdentity{};
+}

@@ -26,10 +26,22 @@ void ParseIdle(std::uint8_t b) {
         BlockComplete = 0;
     } else {
         switch (InfoPosition) {
-        case 0: PendingInfo.BiosVersion = b; InfoPosition = 1; break;
-        case 1: PendingInfo.ChipCode = b; InfoPosition = 2; break;
-        case 2: PendingInfo.BoardCode = b; InfoPosition = 3; break;
-        case 3: PendingInfo.PreparationCode = b; InfoPosition = kNoInfoRecord; break;
+        case 0:
+            PendingInfo.BiosVersion = b;
+            InfoPosition = 1;
+            break;
+        case 1:
+            PendingInfo.ChipCode = b;
+            InfoPosition = 2;
+            break;
+        case 2:
+            PendingInfo.BoardCode = b;
+            InfoPosition = 3;
+            break;
+        case 3:
+            PendingInfo.PreparationCode = b;
+            InfoPosition = kNoInfoRecord;
+            break;
         default:
             // An older bootloader answers with its chip code alone.
             VersionRecordSeen = 0;
@@ -70,11 +82,20 @@ void ParseReplyBytes(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
         switch (BlockState) {
-        case 0: ParseIdle(b); break;
-        case 1: BlockLength = b; BlockPosition = 0; BlockState = 2; break;
-        case 2: BlockState = 3; break; // spare byte
-        default: ParseBlockData(b); break;
+        case 0:
+            ParseIdle(b);
+            break;
+        case 1:
+            BlockLength = b;
+            BlockPosition = 0;
+            BlockState = 2;
+            break;
+        case 2:
+            BlockState = 3;
+            break; // spare byte
+        default:
+            ParseBlockData(b);
+            break;
         }
     }
 }
-

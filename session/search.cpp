@@ -33,7 +33,9 @@ void ShowInfoLine(QLabel* label, const QString& text) {
 
 } // namespace
 
-std::uint8_t ProbeByte() { return Form5 != nullptr ? kCmdProbeCompact : kCmdProbe; }
+std::uint8_t ProbeByte() {
+    return Form5 != nullptr ? kCmdProbeCompact : kCmdProbe;
+}
 
 std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     // A port that failed to open earlier is tried again: the adapter may have been plugged in
@@ -78,8 +80,11 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
             ReportSessionError(kExchangeStopped);
             progressBar->setValue(0);
             return kSearchStopped;
-        case 1: found = true; break;
-        default: break; // silence or 'N': probe again
+        case 1:
+            found = true;
+            break;
+        default:
+            break; // silence or 'N': probe again
         }
     }
     progressBar->setValue(0);
@@ -97,9 +102,9 @@ void ShowDeviceInfo() {
     const bool fromRecord = VersionRecordSeen != 0;
     const std::uint8_t board = fromRecord ? DeviceInfo.BoardCode : ImageBoardCode;
     const std::uint8_t preparation = fromRecord ? DeviceInfo.PreparationCode : ImagePreparationCode;
-    ShowInfoLine(Form1->Label3, QString::asprintf("BIOS:%02d - %s - Preparation%02x",
-                                                  DeviceInfo.BiosVersion, BoardName(board),
-                                                  preparation));
+    ShowInfoLine(Form1->Label3,
+                 QString::asprintf("BIOS:%02d - %s - Preparation%02x", DeviceInfo.BiosVersion,
+                                   BoardName(board), preparation));
     if (TextBlockVersion(DeviceInfo.BiosVersion)) {
         if (static_cast<std::uint8_t>(DeviceText[0]) == 0xFF)
             DeviceText[0] = '\0'; // an erased text area on the board

@@ -7,4 +7,6 @@
 
 static_assert(sizeof(QUILLET_PRODUCT_STRING) > 1, "the product string must not be empty");
 
-const char* ProductString() { return QUILLET_PRODUCT_STRING; }
+const char* ProductString() {
+    return QUILLET_PRODUCT_STRING;
+}

@@ -49,7 +49,9 @@ TForm5::TForm5(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
 
 TForm5::~TForm5() = default;
 
-void TForm5::Button1Click() { RunUpdate(ProgressBar1, StatusBar1, this); }
+void TForm5::Button1Click() {
+    RunUpdate(ProgressBar1, StatusBar1, this);
+}
 
 void TForm5::Button2Click() {
     Button2->setVisible(false);
@@ -58,11 +60,16 @@ void TForm5::Button2Click() {
 }
 
 void TForm5::SerialPort1Click() {
-    if (Form3 != nullptr)
+    if (Form3 != nullptr) {
         Form3->show();
+        Form3->raise();
+        Form3->activateWindow();
+    }
 }
 
-void TForm5::FormClose() { SaveSettingsOnClose(); }
+void TForm5::FormClose() {
+    SaveSettingsOnClose();
+}
 
 void TForm5::closeEvent(QCloseEvent* event) {
     if (DeferCloseWhileSessionRuns(this)) {

@@ -17,7 +17,9 @@
 #include <QMenuBar>
 
 // The pictures live in the core library's resources, which a static library must register.
-static void InitResources() { Q_INIT_RESOURCE(resources); }
+static void InitResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::TForm1>()) {
     InitResources();
@@ -82,16 +84,19 @@ void TForm1::S1Click() {
     Label2->repaint();
     Label3->setVisible(false);
     Label3->repaint();
-    if (Form3 != nullptr)
+    if (Form3 != nullptr) {
         Form3->show();
+        Form3->raise();
+        Form3->activateWindow();
+    }
 }
 
 void TForm1::Label1DblClick() {
     if (Form4 == nullptr)
         return;
-    Form4->setWindowTitle(Label1->text() + QStringLiteral("   [ ") + QString::fromLatin1(kBuildTime) +
-                          QStringLiteral(" - ") + QString::fromLatin1(kBuildDate) +
-                          QStringLiteral(" ]"));
+    Form4->setWindowTitle(Label1->text() + QStringLiteral("   [ ") +
+                          QString::fromLatin1(kBuildTime) + QStringLiteral(" - ") +
+                          QString::fromLatin1(kBuildDate) + QStringLiteral(" ]"));
     Form4->show();
 }
 
@@ -99,7 +104,9 @@ void TForm1::Image1DblClick() {}
 
 void TForm1::FormShow() {}
 
-void TForm1::FormClose() { SaveSettingsOnClose(); }
+void TForm1::FormClose() {
+    SaveSettingsOnClose();
+}
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);

@@ -18,5 +18,6 @@ void LoadSettings() {
 void SaveSettingsOnClose() {
     if (OpenPortIndex == SelectedPortIndex)
         ClosePort(SelectedPortIndex);
-    WriteSetting(QStringLiteral("com"), QString::number(static_cast<std::int32_t>(SelectedPortIndex)));
+    WriteSetting(QStringLiteral("com"),
+                 QString::number(static_cast<std::int32_t>(SelectedPortIndex)));
 }

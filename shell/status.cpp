@@ -79,8 +79,12 @@ void ShowPortPanel(PanelStatusBar* statusBar) {
 }
 
 void ShowIdleButtons() {
-    QPushButton* start = Form5 != nullptr ? Form5->Button1 : Form1 != nullptr ? Form1->Button1 : nullptr;
-    QPushButton* stop = Form5 != nullptr ? Form5->Button2 : Form1 != nullptr ? Form1->Button2 : nullptr;
+    QPushButton* start = Form5 != nullptr   ? Form5->Button1
+                         : Form1 != nullptr ? Form1->Button1
+                                            : nullptr;
+    QPushButton* stop = Form5 != nullptr   ? Form5->Button2
+                        : Form1 != nullptr ? Form1->Button2
+                                           : nullptr;
     if (start == nullptr)
         return;
     stop->setVisible(false);
@@ -89,8 +93,12 @@ void ShowIdleButtons() {
 }
 
 void ShowRunningButtons() {
-    QPushButton* start = Form5 != nullptr ? Form5->Button1 : Form1 != nullptr ? Form1->Button1 : nullptr;
-    QPushButton* stop = Form5 != nullptr ? Form5->Button2 : Form1 != nullptr ? Form1->Button2 : nullptr;
+    QPushButton* start = Form5 != nullptr   ? Form5->Button1
+                         : Form1 != nullptr ? Form1->Button1
+                                            : nullptr;
+    QPushButton* stop = Form5 != nullptr   ? Form5->Button2
+                        : Form1 != nullptr ? Form1->Button2
+                                           : nullptr;
     if (start == nullptr)
         return;
     stop->setVisible(true);

@@ -103,7 +103,7 @@ TEST(NameTables, BoardNameBoundsAndTheEmptyPreparationName) {
 
 TEST(ReleaseLimits, ImageSetsOutsideTheSequencesLimitsAreRejected) {
     EXPECT_TRUE(ImageSetFitsLimits(6, 8, 46435, 0));
-    EXPECT_TRUE(ImageSetFitsLimits(0, 1, 1, 1)); // placeholder
+    EXPECT_TRUE(ImageSetFitsLimits(0, 1, 1, 1));      // placeholder
     EXPECT_FALSE(ImageSetFitsLimits(6, 8, 1025, 0));  // header bytes 1024/1025 outside
     EXPECT_FALSE(ImageSetFitsLimits(0, 8, 15, 0));    // header bytes 14/15 outside
     EXPECT_FALSE(ImageSetFitsLimits(0, 65, 100, 0));  // fix bytes longer than a block

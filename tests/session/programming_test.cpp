@@ -111,7 +111,8 @@ class ChipBVersionTest : public ::testing::TestWithParam<ChipBCase> {};
 
 TEST_P(ChipBVersionTest, ImageLongerThanTheLimitIsCutAndVersionSetsTheBootArea) {
     const ChipBCase c = GetParam();
-    BoardSession s({"--chip", "B", "--board", "5", "--prep", "4", "--bios", std::to_string(c.bios)});
+    BoardSession s(
+        {"--chip", "B", "--board", "5", "--prep", "4", "--bios", std::to_string(c.bios)});
     TestImage image = MakeTestImage(0, 0x8000 + 100, 5, 4, 6);
     InstallTestImage(5, 0, image);
     PressUpdate(s);

@@ -132,7 +132,7 @@ TEST_F(WaitReplyTest, StopWinsOverKAndKOverN) {
     AckReceived = 1;
     EXPECT_EQ(WaitReply(100), -2);
     EXPECT_EQ(AbortRequested, 0); // consumed
-    EXPECT_EQ(WaitReply(100), 1);  // the flag is not cleared by the wait
+    EXPECT_EQ(WaitReply(100), 1); // the flag is not cleared by the wait
     NakReceived = 1;
     EXPECT_EQ(WaitReply(100), 1);
     AckReceived = 0;

@@ -38,8 +38,8 @@ TEST(Checksum, MakesTheFrameSumToZero) {
 }
 
 TEST(Search, BoardAnsweringTheThirdProbeIsFoundAndIdentified) {
-    BoardSession s({"--answer-from", "2", "--chip", "B", "--bios", "12", "--board", "5",
-                    "--prep", "0x83"});
+    BoardSession s(
+        {"--answer-from", "2", "--chip", "B", "--bios", "12", "--board", "5", "--prep", "0x83"});
     ASSERT_TRUE(s.sim.ready()) << s.sim.error();
     EXPECT_EQ(Search(s), kSearchFound);
     EXPECT_EQ(s.panel(StatusPanelIndex), QStringLiteral("Try 2"));

@@ -46,13 +46,11 @@ TEST_P(PortSettingTest, RestoresThePortAndWritesItBackAtClose) {
     EXPECT_EQ(env.readComSetting(), QString::fromLatin1(c.writtenAtClose));
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, PortSettingTest,
-                         ::testing::Values(SettingsCase{nullptr, "COM1", "0"},
-                                           SettingsCase{"4", "COM5", "4"},
-                                           SettingsCase{"-1", "-----", "-1"},
-                                           SettingsCase{"65540", "COM5", "4"},
-                                           SettingsCase{"", "COM1", "0"},
-                                           SettingsCase{"x9", "COM1", "0"}));
+INSTANTIATE_TEST_SUITE_P(
+    Settings, PortSettingTest,
+    ::testing::Values(SettingsCase{nullptr, "COM1", "0"}, SettingsCase{"4", "COM5", "4"},
+                      SettingsCase{"-1", "-----", "-1"}, SettingsCase{"65540", "COM5", "4"},
+                      SettingsCase{"", "COM1", "0"}, SettingsCase{"x9", "COM1", "0"}));
 
 TEST(PortIndexSetting, ConvertsLikeADecimalReaderKeptIn16Bits) {
     EXPECT_EQ(ParsePortIndexSetting(QStringLiteral("  12")), 12);
@@ -75,7 +73,8 @@ TEST(Settings, UnreadableOrUnwritableStoreIsSilent) {
 
 TEST(Identity, TitlesOfThisRelease) {
     EXPECT_STREQ(ProductString(), "MERICON 00.03.00.32");
-    EXPECT_EQ(BuildMainTitle(), QStringLiteral("Updater 2.7 - MERICON 00.03.00.32   [ Feb 18 2011 ]"));
+    EXPECT_EQ(BuildMainTitle(),
+              QStringLiteral("Updater 2.7 - MERICON 00.03.00.32   [ Feb 18 2011 ]"));
     EXPECT_EQ(BuildCompactTitle(),
               QStringLiteral("Upgrade 1.0 -   MERICON 00.03.00.32   - Feb 17 2011"));
 }

@@ -34,7 +34,9 @@ BoardSession::~BoardSession() {
     ResetUpdaterState();
 }
 
-QString BoardSession::panel(int index) const { return window->StatusBar1->panelText(index); }
+QString BoardSession::panel(int index) const {
+    return window->StatusBar1->panelText(index);
+}
 
 QString BoardSession::resultLine() const {
     return window->Label2->isHidden() ? QString() : window->Label2->text();

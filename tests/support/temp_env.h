@@ -2,8 +2,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QTemporaryDir>
 #include <QString>
+#include <QTemporaryDir>
 
 class TempEnvironment {
 public:
