@@ -140,22 +140,24 @@ void SetupChipParameters(std::uint8_t chipCode, std::uint8_t biosVersion) {
     ResetPatchLength = 4;
 }
 
-void NoImageWarning() {
+namespace {
+// The compact window shows no image warnings at all.
+void ImageWarning(const QString& text) {
     if (Form5 != nullptr)
         return;
-    ShowResult(QStringLiteral(" No Hex inside !! "), kColorRed, 0);
+    ShowResult(text, kColorRed, 0);
     if (Form1 != nullptr)
         SetPanel(Form1->StatusBar1, ChipPanelIndex, QStringLiteral("Warning"));
     ShowDeviceInfo();
 }
+} // namespace
+
+void NoImageWarning() {
+    ImageWarning(QStringLiteral(" No Hex inside !! "));
+}
 
 void ImageTooBigWarning() {
-    if (Form5 != nullptr)
-        return;
-    ShowResult(QStringLiteral(" Hex too Big !! "), kColorRed, 0);
-    if (Form1 != nullptr)
-        SetPanel(Form1->StatusBar1, ChipPanelIndex, QStringLiteral("Warning"));
-    ShowDeviceInfo();
+    ImageWarning(QStringLiteral(" Hex too Big !! "));
 }
 
 void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {

@@ -21,13 +21,7 @@ bool TextBlockVersion(std::uint8_t version) {
 }
 
 void ShowInfoLine(QLabel* label, const QString& text) {
-    label->setText(text);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, ToQColor(kColorButtonFace));
-    palette.setColor(QPalette::WindowText, ToQColor(kColorBlack));
-    label->setPalette(palette);
-    label->setAutoFillBackground(true);
-    label->setVisible(true);
+    ShowColouredLine(label, text, kColorButtonFace, kColorBlack);
     label->repaint();
 }
 

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <utility>
 
 TForm1* Form1 = nullptr;
 TForm5* Form5 = nullptr;
@@ -33,9 +34,8 @@ QColor ToQColor(ColorValue value) {
                   static_cast<int>((value >> 16) & 0xFFu));
 }
 
-namespace {
-void ShowResultLine(const QString& text, ColorValue background, ColorValue foreground) {
-    QLabel* line = Form1->Label2;
+void ShowColouredLine(QLabel* line, const QString& text, ColorValue background,
+                      ColorValue foreground) {
     line->setText(text);
     QPalette palette = line->palette();
     palette.setColor(QPalette::Window, ToQColor(background));
@@ -44,7 +44,6 @@ void ShowResultLine(const QString& text, ColorValue background, ColorValue foreg
     line->setAutoFillBackground(true);
     line->setVisible(true);
 }
-} // namespace
 
 void ShowResult(const QString& text, ColorValue colour, ResultCode code) {
     NotifyParent(code); // before anything is displayed
@@ -54,7 +53,7 @@ void ShowResult(const QString& text, ColorValue colour, ResultCode code) {
     }
     if (Form1 == nullptr)
         return;
-    ShowResultLine(text, colour, kColorWhite);
+    ShowColouredLine(Form1->Label2, text, colour, kColorWhite);
     if (!StartingUp) {
         Form1->S1->setEnabled(true);
         Form1->Button2->setVisible(false);
@@ -69,7 +68,7 @@ void ShowStatus(const QString& text, ColorValue colour) {
         return;
     }
     if (Form1 != nullptr)
-        ShowResultLine(text, colour, kColorBlack);
+        ShowColouredLine(Form1->Label2, text, colour, kColorBlack);
 }
 
 void ShowPortPanel(PanelStatusBar* statusBar) {
@@ -78,13 +77,19 @@ void ShowPortPanel(PanelStatusBar* statusBar) {
     statusBar->setPanelText(PortPanelIndex, text);
 }
 
+namespace {
+// The start/stop pair of the window in use (start first), or nothing without a window.
+std::pair<QPushButton*, QPushButton*> SessionButtons() {
+    if (Form5 != nullptr)
+        return {Form5->Button1, Form5->Button2};
+    if (Form1 != nullptr)
+        return {Form1->Button1, Form1->Button2};
+    return {nullptr, nullptr};
+}
+} // namespace
+
 void ShowIdleButtons() {
-    QPushButton* start = Form5 != nullptr   ? Form5->Button1
-                         : Form1 != nullptr ? Form1->Button1
-                                            : nullptr;
-    QPushButton* stop = Form5 != nullptr   ? Form5->Button2
-                        : Form1 != nullptr ? Form1->Button2
-                                           : nullptr;
+    const auto [start, stop] = SessionButtons();
     if (start == nullptr)
         return;
     stop->setVisible(false);
@@ -93,12 +98,7 @@ void ShowIdleButtons() {
 }
 
 void ShowRunningButtons() {
-    QPushButton* start = Form5 != nullptr   ? Form5->Button1
-                         : Form1 != nullptr ? Form1->Button1
-                                            : nullptr;
-    QPushButton* stop = Form5 != nullptr   ? Form5->Button2
-                        : Form1 != nullptr ? Form1->Button2
-                                           : nullptr;
+    const auto [start, stop] = SessionButtons();
     if (start == nullptr)
         return;
     stop->setVisible(true);

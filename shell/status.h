@@ -7,6 +7,7 @@
 #include <cstdint>
 
 class PanelStatusBar;
+class QLabel;
 class TForm1;
 class TForm3;
 class TForm4;
@@ -38,6 +39,10 @@ QColor ToQColor(ColorValue value);
 
 // 1 for the success line, 0 for every failure; forwarded to a parent program.
 using ResultCode = std::uint8_t;
+
+// Writes a line in its colours and shows it.
+void ShowColouredLine(QLabel* line, const QString& text, ColorValue background,
+                      ColorValue foreground);
 
 // A final or error outcome: sent to the parent program first, then shown.
 void ShowResult(const QString& text, ColorValue colour, ResultCode code);
