@@ -13,6 +13,15 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Qt's own libraries are not built with the sanitizers; their caches at exit are not our leaks.
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 
+# The reply parser's fuzz target still builds and survives a short run over its seed corpus.
+cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz -j "$jobs"
+corpus=$(mktemp -d)
+cp fuzz/corpus/* "$corpus"
+build-fuzz/reply_parser_fuzz -max_total_time=15 -print_final_stats=1 "$corpus" 2>&1 |
+    grep -E '^(Done|stat::number_of_executed_units)'
+rm -rf "$corpus"
+
 for variant in release asan; do
     dir=build-test-$variant
     if [ "$variant" = asan ]; then
