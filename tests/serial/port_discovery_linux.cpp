@@ -3,6 +3,8 @@
 #include "serial/port_discovery.h"
 #include "support/temp_env.h"
 
+#include "support/pty.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -14,31 +16,6 @@
 #include <vector>
 
 namespace {
-// A pseudo-terminal held open for the length of a test.
-class Pty {
-public:
-    Pty() {
-        char name[PATH_MAX] = {};
-        if (::openpty(&master_, &slave_, name, nullptr, nullptr) == 0)
-            slavePath_ = name;
-    }
-    ~Pty() {
-        if (master_ >= 0)
-            ::close(master_);
-        if (slave_ >= 0)
-            ::close(slave_);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    const std::string& slavePath() const { return slavePath_; }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slavePath_;
-};
-
 std::vector<std::string> PortNames(const PortDeviceSet& set) {
     std::vector<std::string> names;
     for (const PortDevice& device : set.devices)
