@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
-#include <sstream>
 #include <sys/resource.h>
 
 namespace {
@@ -29,15 +28,6 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::string Field(const std::string& line, const std::string& key) {
-    std::istringstream words(line);
-    std::string word;
-    while (words >> word)
-        if (word.rfind(key + "=", 0) == 0)
-            return word.substr(key.size() + 1);
-    return {};
 }
 
 } // namespace
@@ -82,9 +72,9 @@ int main(int argc, char** argv) {
         if (line.rfind("PROBE ", 0) == 0 || line.rfind("PROGMODE ", 0) == 0) {
             bytes += 1;
         } else if (line.rfind("FRAME ", 0) == 0) {
-            const bool eeprom = Field(line, "cmd") == "40";
+            const bool eeprom = SimBoard::logField(line, "cmd") == "40";
             const long header = eeprom ? 5 : (BlockSize > 255 ? 5 : 4);
-            bytes += (eeprom ? header : header + std::stol(Field(line, "data"))) + 1;
+            bytes += (eeprom ? header : header + std::stol(SimBoard::logField(line, "data"))) + 1;
             ++frames;
         }
     }

@@ -7,7 +7,6 @@
 #include "shell/status.h"
 
 #include <QLabel>
-#include <sstream>
 
 void ResetUpdaterState() {
     for (int i = 0; i < kPortCount; ++i)
@@ -51,10 +50,5 @@ std::vector<std::string> BoardSession::log(const std::string& kind) const {
 }
 
 std::string BoardSession::field(const std::string& line, const std::string& key) {
-    std::istringstream words(line);
-    std::string word;
-    while (words >> word)
-        if (word.rfind(key + "=", 0) == 0)
-            return word.substr(key.size() + 1);
-    return {};
+    return SimBoard::logField(line, key);
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -221,4 +222,13 @@ int SimBoard::stop() {
     pid_ = -1;
     exitCode_ = -1;
     return -1;
+}
+
+std::string SimBoard::logField(const std::string& line, const std::string& key) {
+    std::istringstream words(line);
+    std::string word;
+    while (words >> word)
+        if (word.rfind(key + "=", 0) == 0)
+            return word.substr(key.size() + 1);
+    return {};
 }

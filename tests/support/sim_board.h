@@ -36,6 +36,9 @@ public:
     std::vector<std::string> logLines() const;
 
     // Polls the log every 5 ms until `count` lines start with `prefix` ("FRAME", "PROBE").
+    // The value of key=value in a log line ("" when absent).
+    static std::string logField(const std::string& line, const std::string& key);
+
     bool waitForLog(const std::string& prefix, std::size_t count,
                     std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
