@@ -46,4 +46,10 @@ std::int16_t WaitReply(int ms) {
 
 void ClearDeviceInfo() {
     DeviceInfo = DeviceIdentity{};
+    // An identity record cut off earlier (board unplugged mid-answer, line noise) must not
+    // lend its bytes to the next answer: an older bootloader's chip code would land in the
+    // record and the board be taken for a newer one.
+    PendingInfo = DeviceIdentity{};
+    InfoPosition = kNoInfoRecord;
+    VersionRecordSeen = 0;
 }

@@ -16,5 +16,5 @@ void DrainInput();
 void PollReplies();
 // Waits ms / 5 cycles of 5 ms: 1 on 'K', -1 on 'N', -2 on a Stop request (cleared), 0 on time-out.
 std::int16_t WaitReply(int ms);
-// Zeroes the committed identity.
+// Zeroes the committed identity and forgets any identity record still being received.
 void ClearDeviceInfo();

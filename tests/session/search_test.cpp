@@ -7,10 +7,12 @@
 #include "shell/quillet.h"
 #include "shell/status.h"
 #include "support/board_session.h"
+#include "support/test_images.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -63,6 +65,36 @@ TEST(Search, OlderBootloaderIsFoundWithoutRecord) {
     EXPECT_EQ(DeviceInfo.ChipCode, 'F');
     EXPECT_EQ(DeviceInfo.BiosVersion, 0);
     EXPECT_EQ(VersionRecordSeen, 0);
+}
+
+// Two sessions: a board cut off in the middle of its identity record, then a board with an
+// older bootloader on the same port. The second board is identified on its own answer alone.
+TEST(Search, RecordCutOffInOneSessionDoesNotIdentifyTheNextBoard) {
+    BoardSession s({"--cut-identity", "2"}); // 'V', version 12, then nothing
+    ASSERT_TRUE(s.sim.ready()) << s.sim.error();
+    QTimer stop;
+    QObject::connect(&stop, &QTimer::timeout, [&s] {
+        if (s.panel(StatusPanelIndex) == QStringLiteral("Try 1"))
+            s.window->Button2->click();
+    });
+    stop.start(1);
+    EXPECT_EQ(Search(s), kSearchStopped);
+    stop.stop();
+    s.sim.stop();
+
+    TestImage image = MakeTestImage(6, 2048, 2, 0x02);
+    InstallTestImage(2, 6, image); // board code 2: what a board without a record is taken for
+    SimBoard older({"--old-identity"}, s.env.comDir().toStdString());
+    ASSERT_TRUE(older.ready()) << older.error();
+    QTest::mouseClick(s.window->Button1, Qt::LeftButton);
+
+    EXPECT_EQ(VersionRecordSeen, 0);
+    EXPECT_TRUE(s.window->Label3->text().startsWith(QStringLiteral("BIOS:00 - ")))
+        << s.window->Label3->text().toStdString();
+    // Only board 2's image fits the board; a stale record would have selected row 0.
+    EXPECT_EQ(s.resultLine().toStdString(), " Program Ok ");
+    for (const std::string& line : older.logLines())
+        EXPECT_NE(line.rfind("PROGMODE", 0), 0u) << "0xCC sent to an older bootloader";
 }
 
 TEST(Search, RefusedProbesAreRetriedAndNeverFound) {

@@ -75,7 +75,14 @@ void Board::probe(std::uint8_t byte, TimePoint at) {
         answer = {wire::kNak};
     } else {
         answer = config_.garbage;
-        const std::vector<std::uint8_t> id = identityAnswer();
+        std::vector<std::uint8_t> id = identityAnswer();
+        // A board unplugged or a line hit by noise in the middle of its answer.
+        const bool cut = config_.cutIdentity >= 0 && (config_.cutIdentityCount < 0 ||
+                                                      answeredProbes_ < config_.cutIdentityCount);
+        if (cut && id.size() > static_cast<std::size_t>(config_.cutIdentity)) {
+            id.resize(static_cast<std::size_t>(config_.cutIdentity));
+            fields += " cut=" + std::to_string(config_.cutIdentity);
+        }
         answer.insert(answer.end(), id.begin(), id.end());
     }
     TimePoint due = at;

@@ -41,6 +41,8 @@ struct BoardConfig {
     std::chrono::milliseconds lateProbeReply{0};
     int lateProbeCount = -1; // how many answered probes come late; -1 all
     bool nakProbes = false;
+    int cutIdentity = -1;      // identity answers cut after this many bytes; -1 whole
+    int cutIdentityCount = -1; // how many answered probes get the cut answer; -1 all
 };
 
 struct Reply {

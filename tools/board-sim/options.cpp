@@ -160,6 +160,15 @@ ParseResult parseOptions(const std::vector<std::string>& args, const char* envCo
             if (!parseNumber(value, 0, 60'000, n))
                 return fail("expects milliseconds");
             b.replyDelay = std::chrono::milliseconds(n);
+        } else if (opt == "--cut-identity") {
+            if (value.find(':') != std::string::npos) {
+                if (!parsePair(value, n, m))
+                    return fail("expects BYTES or BYTES:COUNT");
+                b.cutIdentityCount = static_cast<int>(m);
+            } else if (!parseNumber(value, 0, 1'000, n)) {
+                return fail("expects BYTES or BYTES:COUNT");
+            }
+            b.cutIdentity = static_cast<int>(n);
         } else if (opt == "--late-probe-reply") {
             if (value.find(':') != std::string::npos) {
                 if (!parsePair(value, n, m))
@@ -208,6 +217,9 @@ number; probes and 0xCC are not frames; probes are numbered from 0 too):
   --answer-from N         ignore probes 0..N-1, answer from probe N on
   --nak-probes            answer every probe with 'N' only
   --garbage HEX           send these bytes before each identity answer (e.g. 00FF13)
+  --cut-identity N[:COUNT]
+                          answer probes with only the first N bytes of the identity (only
+                          the first COUNT answered probes): a board cut off mid-answer
   --late-probe-reply MS[:COUNT]
                           answer probes MS ms late (only the first COUNT answered probes)
   --nak K:M               answer frame K with 'N' M times before accepting (repeatable)
