@@ -16,6 +16,7 @@ std::int16_t SelectedPortIndex = 0;
 // both from the settings.
 std::int16_t OpenPortIndex = -1;
 std::int32_t BaudRate = 115200;
+bool PortHeldBySession = false;
 
 namespace {
 

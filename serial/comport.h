@@ -17,6 +17,9 @@ extern PortRecord PortTable[kPortCount];
 extern std::int16_t SelectedPortIndex; // the user's choice; negative: no valid port
 extern std::int16_t OpenPortIndex;     // the index OpenSelectedPort last acted on
 extern std::int32_t BaudRate;          // 115200
+// True while an update runs on the open port. Every byte of a session goes to the port its
+// search opened, so the port choice refuses to switch ports meanwhile.
+extern bool PortHeldBySession;
 
 // Opens and configures a port (exclusive, raw, non-blocking reads, DTR/RTS not driven by the
 // driver). Returns the record, or nullptr on failure (the record then stays closed).

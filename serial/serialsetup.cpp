@@ -25,6 +25,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TFor
     ComboBox2 = ui_->ComboBox2;
     Button1 = ui_->Button1;
     Button2 = ui_->Button2;
+    Label2 = ui_->Label2;
+    Label2->setStyleSheet(QStringLiteral("color: #c00000"));
 
     SetFontPixels(this, 11, false);
     // The label sizes itself to its caption from its designed top-left corner.
@@ -85,18 +87,27 @@ int TForm3::PortNumberOfEntry(int position) {
 void TForm3::FormShow() {
     FillPortLists();
     ComboBox1->setCurrentIndex(FindPortEntry(SelectedPortIndex));
+    Label2->setVisible(PortHeldBySession);
 }
 
 void TForm3::Button1Click() {
     const int n = PortNumberOfEntry(ComboBox1->currentIndex());
     if (n != SelectedPortIndex) {
+        // Switching now would send the rest of the running update to another device, without
+        // its probe. The dialog stays open with the reason; Ok works again once it has ended.
+        if (PortHeldBySession) {
+            Label2->setVisible(true);
+            return;
+        }
         SelectedPortIndex = static_cast<std::int16_t>(n);
         OpenSelectedPort();
     }
+    Label2->setVisible(false);
     hide();
 }
 
 void TForm3::Button2Click() {
     ComboBox1->setCurrentIndex(FindPortEntry(SelectedPortIndex));
+    Label2->setVisible(false);
     hide();
 }

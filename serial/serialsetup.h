@@ -1,6 +1,6 @@
 // The port choice dialog "Setup": the present ports by friendly name, and "&Ok" to make the
-// chosen one the session's port at once. Created once at start-up, shown modeless on demand
-// and only hidden, never destroyed, when closed.
+// chosen one the session's port at once, except while an update runs on the open port. Created once
+// at start-up, shown modeless on demand and only hidden, never destroyed, when closed.
 #pragma once
 
 #include <QDialog>
@@ -26,6 +26,7 @@ public:
                           // entry i of ComboBox1
     QPushButton* Button1; // "&Ok"
     QPushButton* Button2; // "&Cancel"
+    QLabel* Label2;       // why the choice is not taken now; hidden otherwise
 
     // Rebuilds both lists from the devices present now.
     void FillPortLists();

@@ -1,5 +1,6 @@
 #include "shell/update.h"
 
+#include "serial/comport.h"
 #include "session/programming.h"
 #include "session/search.h"
 #include "session/session_state.h"
@@ -16,8 +17,10 @@ void RunUpdate(QProgressBar* progressBar, PanelStatusBar* statusBar, QWidget* wi
     if (SessionRunning)
         return;
     SessionRunning = true;
+    PortHeldBySession = true;
     if (SearchDevice(progressBar, statusBar) == 0)
         ProgramDevice(progressBar, statusBar);
+    PortHeldBySession = false;
     SessionRunning = false;
     if (WindowToClose != nullptr && WindowToClose == window) {
         WindowToClose = nullptr;

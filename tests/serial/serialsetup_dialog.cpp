@@ -5,6 +5,7 @@
 #include "session/search.h"
 #include "shell/quillet.h"
 #include "shell/status.h"
+#include "support/board_session.h"
 #include "support/sim_board.h"
 #include "support/temp_env.h"
 
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <climits>
 #include <pty.h>
@@ -238,5 +240,39 @@ TEST(SetupDialogWithBoard, NextSearchProbesOnTheChosenPort) {
     EXPECT_EQ(SearchDevice(window.ProgressBar1, window.StatusBar1), kSearchFound);
     EXPECT_TRUE(board.waitForLog("PROBE", 1));
     ClosePort(5);
+}
+
+// A port chosen in the middle of an update is refused with its reason shown: every frame goes
+// to the board the search found, and the choice can be made again once the update has ended.
+TEST(SetupDialogWithBoard, PortChangeDuringAnUpdateIsRefused) {
+    BoardSession s({});
+    ASSERT_TRUE(s.sim.ready()) << s.sim.error();
+    SimBoard other({"--com", "2"}, s.env.comDir().toStdString());
+    ASSERT_TRUE(other.ready()) << other.error();
+    TForm3 dialog;
+    Form3 = &dialog;
+    bool refusedOnScreen = false;
+    QTimer midRun;
+    QObject::connect(&midRun, &QTimer::timeout, [&] {
+        if (!s.panel(StatusPanelIndex).startsWith(QStringLiteral("Program ")))
+            return;
+        midRun.stop();
+        s.window->S1Click(); // "&Change port"
+        dialog.ComboBox1->setCurrentIndex(dialog.FindPortEntry(1));
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        refusedOnScreen = dialog.isVisible() && dialog.Label2->isVisible();
+    });
+    midRun.start(1);
+    QTest::mouseClick(s.window->Button1, Qt::LeftButton);
+    Form3 = nullptr;
+
+    EXPECT_TRUE(refusedOnScreen);
+    EXPECT_EQ(s.resultLine().toStdString(), " Program Ok ");
+    EXPECT_EQ(SelectedPortIndex, 0);
+    EXPECT_TRUE(other.logLines().empty()) << other.logLines().front();
+
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton); // the update has ended
+    EXPECT_EQ(SelectedPortIndex, 1);
+    EXPECT_FALSE(dialog.isVisible());
 }
 } // namespace

@@ -15,6 +15,7 @@ void ResetUpdaterState() {
     BuildImageCatalogue();
     SelectedPortIndex = 0;
     OpenPortIndex = -1;
+    PortHeldBySession = false;
     ChipPanelIndex = 2;
     Form1 = nullptr;
     Form5 = nullptr;
