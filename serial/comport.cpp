@@ -5,6 +5,7 @@
 #include "serial/serial_os.h"
 #include "shell/status.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
 #include <chrono>
@@ -28,6 +29,10 @@ constexpr std::uint8_t kDataBits = 8;
 // A write may take this long plus so much per byte before it counts as failed.
 constexpr std::chrono::milliseconds kWriteTimeoutConstant{1000};
 constexpr std::chrono::milliseconds kWriteTimeoutPerByte{10};
+// How long a write or drain waits at a time before the window's events are processed.
+constexpr std::chrono::milliseconds kLiveSlice{5};
+
+using Clock = std::chrono::steady_clock;
 
 bool InRange(int index) {
     return index >= 0 && index < kPortCount;
@@ -53,6 +58,24 @@ void CloseIfGone(int index, const serial_os::Status& status) {
         ClosePort(index);
 }
 
+// After a slice of a write or drain that did not finish: true to go on waiting, with the
+// window's events processed once so that Stop and the close box keep working. False once the
+// write has failed: the device vanished, or it has not taken the bytes by the deadline. What
+// it left queued is discarded then, so no fragment of the frame reaches the board later.
+bool StillWaiting(int index, const serial_os::Status& status, Clock::time_point deadline) {
+    if (status.error != serial_os::Error::kTimedOut) {
+        CloseIfGone(index, status);
+        return false;
+    }
+    if (Clock::now() >= deadline) {
+        if (PortRecord* record = OpenRecord(index))
+            serial_os::DiscardOutput(record->handle);
+        return false;
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
 } // namespace
 
 PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t stopBitCode,
@@ -67,8 +90,8 @@ PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t 
     if (path.empty() || !serial_os::Open(path, handle).ok())
         return nullptr;
 
-    // Nothing of ours is queued yet; the drain only waits out what the device still sends.
-    serial_os::Drain(handle);
+    // Output an earlier holder left queued is not ours to send.
+    serial_os::DiscardOutput(handle);
 
     if (!serial_os::QueryLine(handle).ok()) {
         serial_os::Close(handle);
@@ -110,20 +133,32 @@ bool WritePort(int index, const std::uint8_t* bytes, int count) {
     PortRecord* record = OpenRecord(index);
     if (record == nullptr || count < 0 || (bytes == nullptr && count > 0))
         return false;
-    const std::chrono::milliseconds bound = kWriteTimeoutConstant + kWriteTimeoutPerByte * count;
-    serial_os::Status status =
-        serial_os::Write(record->handle, bytes, static_cast<std::size_t>(count), bound);
-    if (!status.ok()) {
-        CloseIfGone(index, status);
-        return false;
+    const Clock::time_point deadline =
+        Clock::now() + kWriteTimeoutConstant + kWriteTimeoutPerByte * count;
+    std::size_t done = 0;
+    const auto total = static_cast<std::size_t>(count);
+    while (done < total) {
+        std::size_t written = 0;
+        const serial_os::Status status =
+            serial_os::Write(record->handle, bytes + done, total - done, kLiveSlice, written);
+        done += written;
+        if (!status.ok() && !StillWaiting(index, status, deadline))
+            return false;
+        record = OpenRecord(index); // the events processed meanwhile may have closed it
+        if (record == nullptr)
+            return false;
     }
     // The bytes must be on the line before the caller starts its reply wait.
-    status = serial_os::Drain(record->handle);
-    if (status.error == serial_os::Error::kGone) {
-        ClosePort(index);
-        return false;
+    for (;;) {
+        const serial_os::Status status = serial_os::Drain(record->handle, kLiveSlice);
+        if (status.ok())
+            return true;
+        if (!StillWaiting(index, status, deadline))
+            return false;
+        record = OpenRecord(index);
+        if (record == nullptr)
+            return false;
     }
-    return true;
 }
 
 std::int16_t FlushPort(std::int16_t index) {
@@ -131,9 +166,16 @@ std::int16_t FlushPort(std::int16_t index) {
     if (record == nullptr)
         return -2;
     serial_os::Status status = serial_os::CheckConnected(record->handle);
-    if (status.ok())
-        status = serial_os::Drain(record->handle);
-    if (status.error == serial_os::Error::kGone) {
+    const Clock::time_point deadline = Clock::now() + kWriteTimeoutConstant;
+    while (status.ok()) {
+        status = serial_os::Drain(record->handle, kLiveSlice);
+        if (status.ok() || !StillWaiting(index, status, deadline))
+            break;
+        record = OpenRecord(index);
+        if (record == nullptr)
+            return -2;
+    }
+    if (status.error == serial_os::Error::kGone || OpenRecord(index) == nullptr) {
         ClosePort(index);
         return -2;
     }

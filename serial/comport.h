@@ -28,11 +28,14 @@ PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t 
                      std::uint8_t dataBits);
 // Marks the record closed, then closes the handle. Closed or out-of-range indices are ignored.
 void ClosePort(int index);
-// Writes all bytes and waits until they are on the line. False when the port is not open or
-// the write failed or timed out (1000 ms + 10 ms a byte). A vanished device closes the record.
+// Writes all bytes and waits until they are on the line, processing the window's events
+// meanwhile. False when the port is not open or the write failed or timed out (1000 ms + 10 ms
+// a byte for writing and sending together; what was left unsent is discarded). A vanished
+// device closes the record.
 bool WritePort(int index, const std::uint8_t* bytes, int count);
-// -2 when the port is not open (or out of range), else 0 after flushing. A device found to
-// have vanished (hang-up) is closed here and reported as -2.
+// -2 when the port is not open (or out of range), else 0 after flushing: waiting up to 1000 ms,
+// window live, for written bytes to leave, and discarding them if they do not. A device found
+// to have vanished (hang-up) is closed here and reported as -2.
 std::int16_t FlushPort(std::int16_t index);
 // Clears DTR, then RTS, when the port is open.
 void ClearModemLines(int index);

@@ -37,7 +37,7 @@ struct Status {
     bool ok() const { return error == Error::kNone; }
 };
 
-// The line as the driver asks for it; codes as the Windows DCB has them.
+// The line as the driver asks for it.
 struct LineSettings {
     int baud = 115200;
     std::uint8_t dataBits = 8;    // 5 to 8
@@ -60,13 +60,18 @@ Status QueryLine(Handle handle);
 Status ConfigureLine(Handle handle, const LineSettings& line);
 // Makes every Read return at once with whatever is queued, possibly nothing.
 Status SetReadsReturnAtOnce(Handle handle);
-// Writes all bytes, giving up with kTimedOut once `bound` has passed. Does not wait for the
-// bytes to leave the line (Drain does).
+// Writes as many of the bytes as the driver takes within `bound`; `written` tells how many.
+// kTimedOut when some are left once `bound` has passed. Does not wait for the bytes to leave
+// the line (Drain does). Callers keep `bound` short and loop, so the window stays live while a
+// device that stopped reading lets nothing through.
 Status Write(Handle handle, const std::uint8_t* bytes, std::size_t count,
-             std::chrono::milliseconds bound);
-// Waits until every byte written has been sent on the line. With flow control off this takes
-// at most the bytes' transmission time.
-Status Drain(Handle handle);
+             std::chrono::milliseconds bound, std::size_t& written);
+// Waits up to `bound` until every byte written has left the driver's queue; kTimedOut when
+// some are still queued then (a device that stopped reading holds them for ever).
+Status Drain(Handle handle, std::chrono::milliseconds bound);
+// Throws away whatever is written but not yet sent, so no fragment of a failed write goes out
+// later and a close never waits for it.
+Status DiscardOutput(Handle handle);
 // Reads what is queued, at most `capacity` bytes, without waiting; `count` 0 when nothing is.
 // Queued bytes are delivered before a hang-up is reported as kGone.
 Status Read(Handle handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& count);
@@ -74,7 +79,8 @@ Status Read(Handle handle, std::uint8_t* buffer, std::size_t capacity, std::size
 Status ClearModemLine(Handle handle, ModemLine line);
 // kGone when the device has hung up; otherwise success. Does not wait.
 Status CheckConnected(Handle handle);
-// Closes the handle; the exclusive hold ends with it.
+// Closes the handle without waiting for queued output, which is discarded; the exclusive hold
+// ends with it, for every later open of the device.
 void Close(Handle handle);
 
 } // namespace serial_os

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <system_error>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace serial_os {
@@ -62,6 +63,8 @@ Status HungUp() {
 // POLLHUP and POLLERR: a hung-up tty (device unplugged, or carrier lost without CLOCAL) or a
 // pseudo-terminal whose master side was closed. POLLNVAL: the descriptor is no longer open.
 constexpr short kHangUpEvents = POLLHUP | POLLERR | POLLNVAL;
+
+constexpr std::chrono::microseconds kDrainCheckInterval{250};
 
 // Poll without waiting (timeout 0) or for up to `timeoutMs`. Returns revents, or -1 with errno.
 int PollOnce(int fd, short events, int timeoutMs) {
@@ -225,10 +228,10 @@ Status SetReadsReturnAtOnce(Handle handle) {
 }
 
 Status Write(Handle handle, const std::uint8_t* bytes, std::size_t count,
-             std::chrono::milliseconds bound) {
+             std::chrono::milliseconds bound, std::size_t& written) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + bound;
-    std::size_t written = 0;
+    written = 0;
     while (written < count) {
         const ssize_t n = ::write(handle, bytes + written, count - written);
         if (n > 0) {
@@ -253,12 +256,29 @@ Status Write(Handle handle, const std::uint8_t* bytes, std::size_t count,
     return {};
 }
 
-Status Drain(Handle handle) {
-    int result;
-    do {
-        result = ::tcdrain(handle);
-    } while (result != 0 && errno == EINTR);
-    return result == 0 ? Status{} : FromErrno(errno);
+Status Drain(Handle handle, std::chrono::milliseconds bound) {
+    // Not tcdrain: it waits without limit, and a USB device whose firmware hangs while USB
+    // stays up never takes its bytes. The queue is watched instead; bytes already in the
+    // UART's own FIFO are not counted, but they leave within a few milliseconds.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + bound;
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(handle, TIOCOUTQ, &queued) != 0)
+            return FromErrno(errno);
+        if (queued <= 0)
+            return {};
+        if ((PollOnce(handle, 0, 0) & kHangUpEvents) != 0)
+            return HungUp();
+        if (Clock::now() >= deadline)
+            return {Error::kTimedOut, "the device did not take the bytes written"};
+        // A byte takes about 95 us at 115200 8N2: a short nap adds no noticeable delay.
+        std::this_thread::sleep_for(kDrainCheckInterval);
+    }
+}
+
+Status DiscardOutput(Handle handle) {
+    return ::tcflush(handle, TCOFLUSH) == 0 ? Status{} : FromErrno(errno);
 }
 
 Status Read(Handle handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& count) {
@@ -301,6 +321,13 @@ Status CheckConnected(Handle handle) {
 }
 
 void Close(Handle handle) {
+    // The exclusive flag belongs to the tty, not to the descriptor: a pseudo-terminal (or a
+    // port made by socat or ser2net) keeps it after our close while its master stays open,
+    // and a normal user could then never open that port again.
+    ::ioctl(handle, TIOCNXCL);
+    // The tty's close waits up to 30 s for queued output to leave; nothing of a session that
+    // has ended needs to go out.
+    ::tcflush(handle, TCOFLUSH);
     // Not retried on EINTR: Linux has released the descriptor by then.
     ::close(handle);
 }

@@ -20,8 +20,15 @@ std::int16_t SendFrame(std::uint8_t* buffer, int n) {
     for (int attempt = 0;; ++attempt) {
         AckReceived = 0;
         NakReceived = 0;
-        if (!WritePort(SelectedPortIndex, buffer, n + 1) && FlushPort(SelectedPortIndex) < 0)
-            return kExchangeNoReply; // the device has gone: waiting would only hide that
+        if (!WritePort(SelectedPortIndex, buffer, n + 1)) {
+            // A frame that did not go out whole gets no answer: the device has gone, or it
+            // stopped reading. A Stop pressed while the write waited still counts as a Stop.
+            if (AbortRequested != 0) {
+                AbortRequested = 0;
+                return kExchangeStopped;
+            }
+            return kExchangeNoReply;
+        }
         switch (WaitReply(static_cast<int>(kFrameReplyWait.count()))) {
         case 1:
             return kExchangeAccepted;

@@ -314,12 +314,28 @@ TEST_F(ComPortTest, AWriteThatCannotLeaveGivesUpAfterItsTimeBound) {
     }
 
     const std::uint8_t probe = 0xC2;
+    bool eventsProcessed = false; // what keeps Stop and the close box working
+    QTimer::singleShot(10, [&eventsProcessed] { eventsProcessed = true; });
     const Clock::time_point start = Clock::now();
     EXPECT_FALSE(WritePort(0, &probe, 1));
+    EXPECT_TRUE(eventsProcessed) << "the window froze while the write waited";
     const auto elapsed = Clock::now() - start;
     EXPECT_GE(elapsed, milliseconds(1000)); // 1000 ms + 10 ms for the one byte
     EXPECT_LT(elapsed, milliseconds(5000));
     EXPECT_EQ(FlushPort(0), 0) << "a slow line is no vanished device";
+}
+
+// The exclusive flag belongs to the tty, which outlives our close while the master is open;
+// left set, only root could open the port again. Root opens it anyway, so read the flag.
+TEST_F(ComPortTest, ClosingReleasesTheExclusiveHoldForLaterOpens) {
+    link(1, pty_->slavePath());
+    ASSERT_NE(open(0), nullptr);
+    ClosePort(0);
+    Fd other(::open(pty_->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_GE(other.get(), 0);
+    int exclusive = -1;
+    ASSERT_EQ(::ioctl(other.get(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
 }
 
 TEST_F(ComPortTest, ClearingModemLinesOnALineWithoutThemKeepsThePort) {
