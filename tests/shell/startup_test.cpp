@@ -12,8 +12,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -190,6 +193,28 @@ TEST(InstanceGuard, SecondHolderIsRefusedUntilTheFirstEnds) {
     first.reset(); // a crashed instance releases the lock the same way
     InstanceGuard third(path);
     EXPECT_TRUE(third.Acquire());
+}
+
+// A lock file in /tmp can be made by anyone. One that belongs to another user, or a link, is
+// not used: its owner could otherwise hold the lock and keep the updater from starting.
+TEST(InstanceGuard, ForeignFileOrLinkDoesNotKeepTheUpdaterFromStarting) {
+    QTemporaryDir dir;
+    const std::string foreign = (dir.path() + QStringLiteral("/foreign")).toStdString();
+    const std::string link = (dir.path() + QStringLiteral("/link")).toStdString();
+    const std::string target = (dir.path() + QStringLiteral("/target")).toStdString();
+
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_TRUE(InstanceGuard(link).Acquire());
+    EXPECT_NE(::access(target.c_str(), F_OK), 0) << "the link was followed";
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a file of another user needs root";
+    const int fd = ::open(foreign.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0); // the other user holds it
+    EXPECT_TRUE(InstanceGuard(foreign).Acquire());
+    ::close(fd);
 }
 
 } // namespace
