@@ -105,8 +105,8 @@ PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t 
         return nullptr;
     }
 
-    // Driver queue sizes (32768 bytes in, 9216 out) have no Linux counterpart: the tty layer
-    // sizes its buffers itself and offers no call to change them, so there is no step here.
+    // Driver queue sizes (32768 bytes in, 9216 out): the Windows layer sets them as it opens
+    // the device; the Linux tty layer sizes its buffers itself and offers no call for it.
 
     if (!serial_os::SetReadsReturnAtOnce(handle).ok()) {
         ShowErrorBox("Unable to set the time-out parameters");

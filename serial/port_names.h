@@ -7,6 +7,8 @@
 //   COM33..COM64 -> /dev/ttyUSB0..ttyUSB31
 //   COM65..COM96 -> /dev/ttyACM0..ttyACM31
 // and no device for the indices above.
+// On Windows (port_names_win.cpp) port index n is the device "\\.\COM<n+1>" and there is no
+// directory.
 #pragma once
 
 #include <optional>

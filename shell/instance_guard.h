@@ -6,6 +6,7 @@
 class InstanceGuard {
 public:
     // Path of the lock for this user: $XDG_RUNTIME_DIR/QUILLET.MUTEX, else a per-user file in /tmp.
+    // On Windows the name of the mutex, "QUILLET.MUTEX".
     static std::string DefaultPath();
 
     explicit InstanceGuard(std::string path = DefaultPath());
@@ -19,5 +20,5 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
+    int fd_ = -1; // the lock's descriptor; on Windows the mutex HANDLE (HandleToLong)
 };

@@ -3,9 +3,6 @@
 #include "shell/startup.h"
 #include "shell/udp_endpoint.h"
 
-#include <arpa/inet.h>
-#include <cstring>
-
 StatusNotifier* Notifier = nullptr;
 
 namespace {
@@ -40,12 +37,10 @@ void StatusNotifier::Activate() {
 }
 
 void StatusNotifier::SendCode(std::uint8_t code) {
-    // Three 32-bit words, most significant byte first: 4, 0, the code.
-    const std::uint32_t words[3] = {htonl(4), htonl(0), htonl(code)};
-    std::uint8_t datagram[sizeof words];
-    std::memcpy(datagram, words, sizeof words);
+    const std::array<std::uint8_t, 12> datagram = ResultDatagram(code);
     // No retry and no acknowledgement: the outcome is shown to the user either way.
-    static_cast<void>(server_->SendTo(kParentAddress, kParentPort, datagram, sizeof datagram));
+    static_cast<void>(
+        server_->SendTo(kParentAddress, kParentPort, datagram.data(), datagram.size()));
 }
 
 void StatusNotifier::DatagramRead(const std::uint8_t*, std::size_t) {

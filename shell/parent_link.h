@@ -2,7 +2,9 @@
 // through ShowResult is sent to it as a UDP datagram.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -14,6 +16,11 @@ inline constexpr std::uint16_t kParentPort = 3000;
 inline constexpr const char* kParentAddress = "127.0.0.1";
 // The largest datagram one read of the endpoint takes.
 inline constexpr std::size_t kNotifierReceiveBufferSize = 0x10000;
+
+// The result datagram: three 32-bit words, most significant byte first: 4, 0, the code.
+inline std::array<std::uint8_t, 12> ResultDatagram(std::uint8_t code) {
+    return {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, code};
+}
 
 class StatusNotifier {
 public:

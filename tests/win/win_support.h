@@ -1,0 +1,25 @@
+// Helpers of the Windows layer's tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The test executable run as a second process: "--try-instance-guard NAME" takes the guard
+// of that name and ends with one of these codes.
+inline constexpr const char* kTryGuardSwitch = "--try-instance-guard";
+inline constexpr int kGuardAcquired = 0;
+inline constexpr int kGuardHeldElsewhere = 3;
+
+// True under Wine, which some checks cannot be made on.
+inline bool UnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// An environment variable, or an empty text.
+inline std::string Environment(const char* name) {
+    char value[256] = {};
+    const DWORD size = ::GetEnvironmentVariableA(name, value, sizeof value);
+    return size > 0 && size < sizeof value ? std::string(value, size) : std::string();
+}
