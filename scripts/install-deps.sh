@@ -9,6 +9,9 @@ packages=(
     clang libclang-rt-14-dev
     python3
     xvfb xdotool imagemagick x11-utils fonts-dejavu-core fonts-liberation
+    # The Windows platform layer: cross-built (POSIX thread model, for std::thread) and run
+    # under Wine.
+    g++-mingw-w64-x86-64-posix wine64
 )
 
 missing=()

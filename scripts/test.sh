@@ -22,6 +22,9 @@ build-fuzz/reply_parser_fuzz -max_total_time=15 -print_final_stats=1 "$corpus" 2
     grep -E '^(Done|stat::number_of_executed_units)'
 rm -rf "$corpus"
 
+# The Windows platform layer, cross-built and run under Wine.
+scripts/test-windows.sh
+
 for variant in release asan; do
     dir=build-test-$variant
     if [ "$variant" = asan ]; then

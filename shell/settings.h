@@ -1,6 +1,7 @@
 // The updater's only persistent settings, "com" and "version", in the machine-wide store
 // (organisation "Tessaly", application "Quillet"). On Linux Qt keeps them in
-// Tessaly/Quillet.conf in the first directory of XDG_CONFIG_DIRS (default /etc/xdg).
+// Tessaly/Quillet.conf in the first directory of XDG_CONFIG_DIRS (default /etc/xdg); on
+// Windows in the registry key HKEY_LOCAL_MACHINE\Software\Tessaly\Quillet.
 #pragma once
 
 #include <QString>
