@@ -1,5 +1,6 @@
 // The operating system's serial calls, one per step of the COM port driver (serial/comport.cpp).
-// One implementation per platform beside this header (serial_posix.cpp), chosen by the build.
+// One implementation per platform beside this header (serial_posix.cpp, serial_win.cpp), chosen
+// by the build.
 //
 // Contract, for every call:
 // - It never blocks longer than it says, never shows anything and never throws.
@@ -16,7 +17,8 @@
 
 namespace serial_os {
 
-using Handle = int; // a file descriptor on POSIX
+// A file descriptor on POSIX; on Windows the HANDLE as HandleToLong gives it.
+using Handle = int;
 inline constexpr Handle kNoHandle = -1;
 
 enum class Error : std::uint8_t {

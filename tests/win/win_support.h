@@ -1,9 +1,19 @@
 // Helpers of the Windows layer's tests.
 #pragma once
 
+#include "serial/serial_os.h"
+
 #include <windows.h>
 
+#include <ostream>
 #include <string>
+
+namespace serial_os {
+// Error codes by number in test messages.
+inline void PrintTo(Error error, std::ostream* out) {
+    *out << "serial_os::Error " << static_cast<int>(error);
+}
+} // namespace serial_os
 
 // The test executable run as a second process: "--try-instance-guard NAME" takes the guard
 // of that name and ends with one of these codes.
