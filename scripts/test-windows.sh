@@ -46,7 +46,7 @@ start_board() {
     boards+=($!)
     local ready=""
     for _ in $(seq 100); do
-        ready=$(head -n1 "$work/board$com.out")
+        ready=$(head -n1 "$work/board$com.out" 2>/dev/null || true)
         [ -n "$ready" ] && break
         sleep 0.05
     done
