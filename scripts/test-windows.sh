@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows platform layer with mingw-w64 and runs its tests under Wine, with
 # no display: the serial calls against the simulated board, which runs natively on a
-# pseudo-terminal that the Wine prefix maps to COM5 (and a second one, which hangs up after its
-# first frame, to COM6).
+# pseudo-terminal that the Wine prefix maps to COM5 (a second one, which hangs up after its
+# first frame, to COM6, and a line that is never read to COM7).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -56,10 +56,16 @@ start_board() {
 }
 start_board 5
 start_board 6 --hangup-after 0
+# COM7: a line whose far end never reads, so writes to it fill up and stall.
+python3 -c 'import os, signal; master, slave = os.openpty(); print(os.ttyname(slave), flush=True); signal.pause()' \
+    >"$work/stalled.out" &
+boards+=($!)
+until [ -s "$work/stalled.out" ]; do sleep 0.05; done
+ln -sfn "$(head -n1 "$work/stalled.out")" "$WINEPREFIX/dosdevices/com7"
 
 echo "== Windows platform layer under Wine ($("$wine" --version)) =="
 status=0
-QUILLET_WIN_TEST_COM=5 QUILLET_WIN_TEST_HANGUP_COM=6 \
+QUILLET_WIN_TEST_COM=5 QUILLET_WIN_TEST_HANGUP_COM=6 QUILLET_WIN_TEST_STALLED_COM=7 \
     "$wine" build-win/quillet_win32_tests.exe 2>"$work/wine-stderr.log" || status=$?
 if [ "$status" -ne 0 ]; then
     echo "-- Wine's messages --" >&2

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <system_error>
 
 namespace serial_os {
@@ -16,7 +17,8 @@ namespace {
 constexpr DWORD kInputQueueSize = 32768;
 constexpr DWORD kOutputQueueSize = 9216;
 
-// Write time-out of one WriteFile: a constant plus so much per byte.
+// The COM port driver's write time-out, a constant plus so much per byte: set with the reads,
+// until a Write sets the bound of its own call.
 constexpr DWORD kWriteTimeoutConstantMs = 1000;
 constexpr DWORD kWriteTimeoutPerByteMs = 10;
 
@@ -81,6 +83,15 @@ bool ReadLine(HANDLE handle, DCB& dcb) {
     dcb = DCB{};
     dcb.DCBlength = sizeof dcb;
     return ::GetCommState(handle, &dcb) != 0;
+}
+
+// Reads that return at once with what is queued, possibly nothing: MAXDWORD with 0 and 0.
+COMMTIMEOUTS ReadsAtOnce() {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    return timeouts;
 }
 
 } // namespace
@@ -154,35 +165,61 @@ Status SetReadsReturnAtOnce(Handle handle) {
     COMMTIMEOUTS timeouts{};
     if (::GetCommTimeouts(device, &timeouts) == 0)
         return LastError();
-    // MAXDWORD with 0 and 0: a read returns at once with what is queued, possibly nothing.
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    // The write bound the COM port driver asks for; Write relies on the driver to keep it.
-    timeouts.WriteTotalTimeoutMultiplier = kWriteTimeoutPerByteMs;
-    timeouts.WriteTotalTimeoutConstant = kWriteTimeoutConstantMs;
-    if (::SetCommTimeouts(device, &timeouts) == 0)
+    // The write time-out of the COM port driver until the first Write sets its own bound.
+    COMMTIMEOUTS wanted = ReadsAtOnce();
+    wanted.WriteTotalTimeoutMultiplier = kWriteTimeoutPerByteMs;
+    wanted.WriteTotalTimeoutConstant = kWriteTimeoutConstantMs;
+    if (::SetCommTimeouts(device, &wanted) == 0)
         return LastError();
     return {};
 }
 
 Status Write(Handle handle, const std::uint8_t* bytes, std::size_t count,
-             std::chrono::milliseconds /*bound*/) {
-    // One synchronous WriteFile; the driver ends it after the write time-out set with the
-    // reads (1000 ms + 10 ms a byte, the bound the COM port driver passes), reporting success
-    // with fewer bytes written.
-    if (count > MAXDWORD)
-        return FromWin32(ERROR_INVALID_PARAMETER);
-    DWORD written = 0;
-    if (::WriteFile(ToWin32(handle), bytes, static_cast<DWORD>(count), &written, nullptr) == 0)
+             std::chrono::milliseconds bound, std::size_t& written) {
+    written = 0;
+    const HANDLE device = ToWin32(handle);
+    // The driver keeps the bound: a synchronous WriteFile ends when its write time-out runs
+    // out, successfully, with fewer bytes written. Total time-outs of 0 would mean no limit.
+    COMMTIMEOUTS timeouts = ReadsAtOnce();
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant =
+        static_cast<DWORD>(std::clamp<std::chrono::milliseconds::rep>(bound.count(), 1, MAXDWORD));
+    if (::SetCommTimeouts(device, &timeouts) == 0)
+        return LastError();
+    const DWORD asked = count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count);
+    DWORD taken = 0;
+    const BOOL done = ::WriteFile(device, bytes, asked, &taken, nullptr);
+    written = taken;
+    if (done == 0)
         return LastError();
     if (written < count)
         return {Error::kTimedOut, "the write timed out"};
     return {};
 }
 
-Status Drain(Handle handle) {
-    return ::FlushFileBuffers(ToWin32(handle)) != 0 ? Status{} : LastError();
+Status Drain(Handle handle, std::chrono::milliseconds bound) {
+    // Not FlushFileBuffers: it waits without limit, and a USB device whose firmware hangs
+    // while USB stays up never takes its bytes. The driver's output queue is watched instead.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + bound;
+    for (;;) {
+        DWORD lineErrors = 0;
+        COMSTAT status{};
+        if (::ClearCommError(ToWin32(handle), &lineErrors, &status) == 0)
+            return LastError();
+        if (status.cbOutQue == 0)
+            return {};
+        if (Clock::now() >= deadline)
+            return {Error::kTimedOut, "the device did not take the bytes written"};
+        // Sleep(0) gives up the rest of the time slice: Windows' timer would make any real
+        // sleep a millisecond or more, about ten bytes at 115200 baud.
+        ::Sleep(0);
+    }
+}
+
+Status DiscardOutput(Handle handle) {
+    return ::PurgeComm(ToWin32(handle), PURGE_TXABORT | PURGE_TXCLEAR) != 0 ? Status{}
+                                                                            : LastError();
 }
 
 Status Read(Handle handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& count) {
@@ -213,6 +250,8 @@ Status CheckConnected(Handle handle) {
 }
 
 void Close(Handle handle) {
+    // A close would otherwise wait for queued output; nothing of an ended session must go out.
+    ::PurgeComm(ToWin32(handle), PURGE_TXABORT | PURGE_TXCLEAR);
     ::CloseHandle(ToWin32(handle));
 }
 

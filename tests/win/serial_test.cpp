@@ -1,6 +1,7 @@
 // The Win32 serial calls against the simulated board, which scripts/test-windows.sh runs on a
 // pseudo-terminal that Wine reaches as a COM port: QUILLET_WIN_TEST_COM names a board that
-// answers everything, QUILLET_WIN_TEST_HANGUP_COM one that hangs up after its first frame.
+// answers everything, QUILLET_WIN_TEST_HANGUP_COM one that hangs up after its first frame,
+// QUILLET_WIN_TEST_STALLED_COM a line that nobody reads.
 #include "win_support.h"
 
 #include "serial/port_names.h"
@@ -54,7 +55,7 @@ protected:
             GTEST_SKIP() << variable << " not set: scripts/test-windows.sh puts the simulated "
                          << "board behind a COM port";
         ASSERT_TRUE(serial_os::Open(ComDevicePath(index), handle_).ok());
-        ASSERT_TRUE(serial_os::Drain(handle_).ok());
+        ASSERT_TRUE(serial_os::DiscardOutput(handle_).ok());
         ASSERT_TRUE(serial_os::QueryLine(handle_).ok());
         ASSERT_TRUE(serial_os::ConfigureLine(handle_, serial_os::LineSettings{}).ok());
         ASSERT_TRUE(serial_os::SetReadsReturnAtOnce(handle_).ok());
@@ -72,8 +73,10 @@ protected:
     }
 
     void Send(const Bytes& bytes) {
-        ASSERT_TRUE(serial_os::Write(handle_, bytes.data(), bytes.size(), 1000ms).ok());
-        ASSERT_TRUE(serial_os::Drain(handle_).ok());
+        std::size_t written = 0;
+        ASSERT_TRUE(serial_os::Write(handle_, bytes.data(), bytes.size(), 1000ms, written).ok());
+        ASSERT_EQ(written, bytes.size());
+        ASSERT_TRUE(serial_os::Drain(handle_, 1000ms).ok());
     }
     // Polls as the session does, every 5 ms, until `wanted` bytes came or `limit` passed.
     Bytes Receive(std::size_t wanted, std::chrono::milliseconds limit) {
@@ -179,7 +182,20 @@ TEST_F(BoardPortTest, ABoardThatHangsUpIsReportedGone) {
     EXPECT_EQ(status.error, serial_os::Error::kGone) << status.text;
     EXPECT_EQ(serial_os::CheckConnected(handle_).error, serial_os::Error::kGone);
     const std::uint8_t probe = kProbe;
-    EXPECT_EQ(serial_os::Write(handle_, &probe, 1, 1000ms).error, serial_os::Error::kGone);
+    std::size_t written = 0;
+    EXPECT_EQ(serial_os::Write(handle_, &probe, 1, 1000ms, written).error, serial_os::Error::kGone);
+    EXPECT_EQ(serial_os::Drain(handle_, 1000ms).error, serial_os::Error::kGone);
+}
+
+TEST_F(BoardPortTest, AWriteTheLineDoesNotTakeEndsAtItsBound) {
+    OpenBoard("QUILLET_WIN_TEST_STALLED_COM");
+    const Bytes bytes(1 << 20, 0x55); // far more than a pseudo-terminal buffers
+    std::size_t written = 0;
+    const serial_os::Status status =
+        serial_os::Write(handle_, bytes.data(), bytes.size(), 50ms, written);
+    EXPECT_EQ(status.error, serial_os::Error::kTimedOut) << status.text;
+    EXPECT_LT(written, bytes.size());
+    EXPECT_TRUE(serial_os::DiscardOutput(handle_).ok());
 }
 
 } // namespace
