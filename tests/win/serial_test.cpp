@@ -139,6 +139,8 @@ TEST_F(BoardPortTest, ASecondOpenIsRefused) {
     const serial_os::Status status =
         serial_os::Open(ComDevicePath(BoardPort("QUILLET_WIN_TEST_COM")), second);
     EXPECT_EQ(status.error, serial_os::Error::kBusy) << status.text;
+    if (second != serial_os::kNoHandle)
+        serial_os::Close(second);
 }
 
 TEST_F(BoardPortTest, AProbeIsAnsweredWithTheIdentityAndK) {
