@@ -20,6 +20,8 @@ inline constexpr std::uint8_t ImageKeyConstant = 0x6B;
 
 extern ImageDescriptor ImageCatalogue[kCatalogueRows][kCatalogueColumns];
 extern ImageDescriptor SelectedImage;
+// Releases are built with their images scrambled (see the release tool).
+inline constexpr std::uint8_t kReleaseImagesScrambled = 1;
 extern std::uint8_t ImagesScrambled;
 
 // Fills the catalogue with this release's entries. Running it again gives the same catalogue.
@@ -28,11 +30,36 @@ void BuildImageCatalogue();
 // slot when the board's own entry holds no image. Board code 255 has no row: it falls back too.
 void SelectImage(std::uint8_t chipCode, std::uint8_t boardCode);
 // Column of the catalogue for a chip code; unknown chips map to slot 0.
-int ChipSlot(std::uint8_t chipCode);
+constexpr int ChipSlot(std::uint8_t chipCode) {
+    switch (chipCode) {
+    case 'B':
+        return 0;
+    case 'C':
+        return 1;
+    case 'D':
+        return 2;
+    case 'E':
+        return 3;
+    case 'F':
+        return 4;
+    case 0xC7:
+        return 5;
+    case 0xFE:
+        return 6;
+    default:
+        return 0;
+    }
+}
 // Key for scrambling or unscrambling one image byte by XOR; 0 when images are stored plain.
-std::uint8_t ImageKey(std::uint8_t value, std::uint8_t scrambled);
+constexpr std::uint8_t ImageKey(std::uint8_t value, std::uint8_t scrambled) {
+    if (scrambled == 0)
+        return 0;
+    return static_cast<std::uint8_t>(value + ImageKeyConstant); // wraps modulo 256
+}
 // Positions of the image's own board and preparation codes in FlashData for a chip slot.
-int ImageBoardCodeOffset(int chipSlot);
+constexpr int ImageBoardCodeOffset(int chipSlot) {
+    return chipSlot == 6 ? 1024 : 14;
+}
 
 // Display names. BoardName falls back to "KJA_R02" outside 1..BoardNameCount-1.
 inline constexpr std::uint8_t BoardNameCount = 24;

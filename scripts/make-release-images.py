@@ -1,26 +1,18 @@
 #!/usr/bin/env python3
-"""Writes the stored (scrambled) image files of this release into catalogue/data.
+"""Writes releases/mericon/board16.hex, the program memory of the repository's own release.
 
 The real release firmware is not part of this repository, so the release carries a
-deterministic synthetic image set that looks like program memory: 24-bit instruction
-words in four-byte slots (the fourth byte is the unused phantom byte), a reset vector,
-and the board and preparation codes in the header at bytes 1024 and 1025.
-Stored form: every program byte XOR the key for value 0; the fix bytes XOR the key for
-the low byte of their block address (0xA780 -> 0x80).
+deterministic synthetic image that looks like a toolchain's output for chip 0xFE: 24-bit
+instruction words in four-byte slots (the fourth byte is the unused phantom byte), a reset
+vector, and the board and preparation codes in the header at bytes 1024 and 1025. HEX byte
+address = image byte index. The build scrambles it into the stored form (cmake/Release.cmake).
 """
 import os
 import sys
 
-KEY_CONSTANT = 0x6B
 FLASH_SIZE = 46435
 BOARD_CODE = 16
 PREPARATION_CODE = 0x02
-FIX_PLAIN = bytes([0x7F, 0xCF, 0x00, 0x00, 0xE7, 0x00, 0x00, 0x00])  # configuration words
-FIX_ADDRESS_LOW = 0x80
-
-
-def key(value):
-    return (value + KEY_CONSTANT) & 0xFF
 
 
 def program_memory():
@@ -37,17 +29,29 @@ def program_memory():
     plain = plain[:FLASH_SIZE]
     plain[1024] = BOARD_CODE
     plain[1025] = PREPARATION_CODE
-    return bytes(b ^ key(0) for b in plain)
+    return bytes(plain)
+
+
+def record(kind, address, data):
+    body = bytes([len(data), (address >> 8) & 0xFF, address & 0xFF, kind]) + data
+    return ":" + body.hex().upper() + "%02X" % (-sum(body) & 0xFF) + "\n"
+
+
+def intel_hex(data):
+    lines = []
+    for address in range(0, len(data), 16):
+        if address % 0x10000 == 0 and address:
+            lines.append(record(4, 0, bytes([address >> 24 & 0xFF, address >> 16 & 0xFF])))
+        lines.append(record(0, address & 0xFFFF, data[address:address + 16]))
+    lines.append(record(1, 0, b""))
+    return "".join(lines)
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "catalogue", "data")
-    with open(os.path.join(out, "board16_fe_flash.bin"), "wb") as f:
-        f.write(program_memory())
-    with open(os.path.join(out, "board16_fe_fix.bin"), "wb") as f:
-        f.write(bytes(b ^ key(FIX_ADDRESS_LOW) for b in FIX_PLAIN))
-    with open(os.path.join(out, "placeholder.bin"), "wb") as f:
-        f.write(bytes([0x00]))
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+        os.path.dirname(__file__), "..", "releases", "mericon", "board16.hex")
+    with open(out, "w", newline="\n") as f:
+        f.write(intel_hex(program_memory()))
 
 
 if __name__ == "__main__":

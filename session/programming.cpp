@@ -2,6 +2,7 @@
 
 #include "catalogue/catalogue.h"
 #include "serial/comport.h"
+#include "session/chip_families.h"
 #include "session/framing.h"
 #include "session/protocol.h"
 #include "session/receiver.h"
@@ -28,36 +29,8 @@ std::int32_t ProgramLength = 0;
 
 namespace {
 
-constexpr std::uint8_t kChip24HJ64 = 0xFE;
-constexpr std::uint8_t kChip24J10 = 0xC7;
 constexpr int kFillLength = 300; // bytes of CommandBuffer preset before each frame is built
 constexpr int kTextBlockPolls = 250;
-
-// Everything chip-specific, by chip code.
-struct ChipFamily {
-    std::uint8_t code;
-    const char* statusText;
-    std::int32_t memoryTop; // address units; the protected boot area lies below it
-    std::uint8_t patchBefore5[4];
-    std::uint8_t patchFrom5[4];
-};
-constexpr ChipFamily kChipFamilies[] = {
-    {'B', "Found 258", 0x8000, {0x80, 0xEF, 0x3F, 0xF0}, {0x40, 0xEF, 0x3F, 0xF0}},
-    {'C', "Found 2580", 0x8000, {0x80, 0xEF, 0x3F, 0xF0}, {0x40, 0xEF, 0x3F, 0xF0}},
-    {'D', "Found 2480", 0x4000, {0x80, 0xEF, 0x1F, 0xF0}, {0x40, 0xEF, 0x1F, 0xF0}},
-    {'E', "Found 248", 0x4000, {0x80, 0xEF, 0x1F, 0xF0}, {0x40, 0xEF, 0x1F, 0xF0}},
-    {'F', "Found 2320", 0x2000, {0x80, 0xEF, 0x0F, 0xF0}, {0x80, 0xEF, 0x0F, 0xF0}},
-    {kChip24J10, "Found 24j10", 0x4000, {0x00, 0xEF, 0x1E, 0xF0}, {0x00, 0xEF, 0x1E, 0xF0}},
-    {kChip24HJ64, "Found 24HJ64", 0xA800, {}, {}},
-};
-constexpr std::uint8_t kPatch24HJ64[8] = {0x00, 0xA8, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00};
-
-const ChipFamily* FindChipFamily(std::uint8_t code) {
-    for (const ChipFamily& family : kChipFamilies)
-        if (family.code == code)
-            return &family;
-    return nullptr;
-}
 
 bool TextBlockVersion(std::uint8_t version) {
     return version >= kFirstTextBlockVersion && version <= kLastTextBlockVersion;
@@ -125,19 +98,19 @@ int BoardCheckMask(std::uint8_t deviceBoard, std::uint8_t devicePreparation,
 
 void SetupChipParameters(std::uint8_t chipCode, std::uint8_t biosVersion) {
     AddressUnit = 1;
-    LargeBootAreaSize = 1088;
-    BootAreaSize = biosVersion < 5 ? 320 : 448;
+    LargeBootAreaSize = kLargeBootArea;
+    BootAreaSize = biosVersion < 5 ? kBootAreaBefore5 : kBootAreaFrom5;
     const ChipFamily* family = FindChipFamily(chipCode);
     if (family == nullptr)
         return;
     if (chipCode == kChip24HJ64) {
         std::memcpy(ResetPatch, kPatch24HJ64, sizeof kPatch24HJ64);
-        ResetPatchLength = 8;
-        AddressUnit = 2;
+        ResetPatchLength = ResetPatchLengthOf(chipCode);
+        AddressUnit = AddressUnitOf(chipCode);
         return;
     }
     std::memcpy(ResetPatch, biosVersion < 5 ? family->patchBefore5 : family->patchFrom5, 4);
-    ResetPatchLength = 4;
+    ResetPatchLength = ResetPatchLengthOf(chipCode);
 }
 
 namespace {
@@ -186,8 +159,8 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     }
     SetupChipParameters(chip, DeviceInfo.BiosVersion);
     if (chip == kChip24HJ64) {
-        BlockSize = AddressUnit * 128;
-        ProgramLimit = family->memoryTop - BlockSize / AddressUnit;
+        BlockSize = BlockSizeOf(chip);
+        ProgramLimit = ProgramLimitOf(*family, BootAreaSize, LargeBootAreaSize);
         ProgramLength = SelectedImage.FlashSize;
         // Only this family refuses an image that does not fit; the others cut it.
         if (2 * ProgramLimit < SelectedImage.FlashSize) {
@@ -195,8 +168,8 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
             return;
         }
     } else {
-        BlockSize = 64;
-        ProgramLimit = family->memoryTop - (chip == kChip24J10 ? LargeBootAreaSize : BootAreaSize);
+        BlockSize = BlockSizeOf(chip);
+        ProgramLimit = ProgramLimitOf(*family, BootAreaSize, LargeBootAreaSize);
         ProgramLength = std::min(SelectedImage.FlashSize, ProgramLimit);
     }
     if (SelectedImage.FlashSize <= 1) {

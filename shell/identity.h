@@ -3,14 +3,16 @@
 
 #include <QString>
 
-// Fixed texts of this updater version (the product string is chosen per release build).
-inline constexpr const char* kProgramVersionText = "Updater 2.7";
-inline constexpr const char* kCompactVersionText = "Upgrade 1.0";
-inline constexpr const char* kBuildDate = "Feb 18 2011";
-inline constexpr const char* kCompactBuildDate = "Feb 17 2011";
-inline constexpr const char* kBuildTime = "17:52:32";
+// Texts of the release this build makes, from its release description ("Updater 2.7",
+// "Upgrade 1.0", "Feb 18 2011", "Feb 17 2011", "17:52:32" in the repository's release).
+// Defined with the product string by the release's library.
+extern const char* const kProgramVersionText;
+extern const char* const kCompactVersionText;
+extern const char* const kBuildDate;
+extern const char* const kCompactBuildDate;
+extern const char* const kBuildTime;
 
-// The release's product string; never empty. Defined by the identity library of the build.
+// The release's product string; never empty.
 const char* ProductString();
 
 // "Updater 2.7 - <product>   [ Feb 18 2011 ]"

@@ -2,7 +2,9 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/release_data.h"
 
+#include <QCryptographicHash>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
@@ -101,14 +103,26 @@ TEST(NameTables, BoardNameBoundsAndTheEmptyPreparationName) {
     EXPECT_STREQ(ConnectorNames[14], "DB9");
 }
 
-TEST(ReleaseLimits, ImageSetsOutsideTheSequencesLimitsAreRejected) {
-    EXPECT_TRUE(ImageSetFitsLimits(6, 8, 46435, 0));
-    EXPECT_TRUE(ImageSetFitsLimits(0, 1, 1, 1));      // placeholder
-    EXPECT_FALSE(ImageSetFitsLimits(6, 8, 1025, 0));  // header bytes 1024/1025 outside
-    EXPECT_FALSE(ImageSetFitsLimits(0, 8, 15, 0));    // header bytes 14/15 outside
-    EXPECT_FALSE(ImageSetFitsLimits(0, 65, 100, 0));  // fix bytes longer than a block
-    EXPECT_TRUE(ImageSetFitsLimits(6, 256, 2000, 0)); // a whole block of fix bytes
-    EXPECT_FALSE(ImageSetFitsLimits(0, 8, 100, 257)); // EEPROM index past the address byte
+std::string Sha256(const std::uint8_t* data, int size) {
+    return QCryptographicHash::hash(QByteArrayView(data, size), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+// The release built from its description and HEX file stores exactly the bytes that the
+// hand-declared arrays of earlier builds held.
+TEST_F(CatalogueTest, RepositoryReleaseStoresTheBytesOfEarlierBuilds) {
+    SelectImage(0xFE, 16);
+    EXPECT_EQ(Sha256(SelectedImage.FlashData, SelectedImage.FlashSize),
+              "22b3310c7175c906527d0d4b5ba75a17accedbe109dae5ad3c65fa98bc4fc1b0");
+    EXPECT_EQ(Sha256(SelectedImage.FixData, SelectedImage.FixSize),
+              "e1c832c44d85f25aa9022323bf0fd9a03eebddd5aa05637e731e8f9e67339321");
+    // Placeholders: one byte 0x00 behind all three pointers, every size 1.
+    SelectImage('C', 5);
+    EXPECT_EQ(SelectedImage.FlashData, ImageCatalogue[0][1].FlashData);
+    EXPECT_EQ(SelectedImage.FlashData[0], 0x00);
+    EXPECT_EQ(SelectedImage.FixData, SelectedImage.EepromData);
+    EXPECT_EQ(SelectedImage.FixSize + SelectedImage.EepromSize, 2);
 }
 
 } // namespace

@@ -1,0 +1,34 @@
+# Converts one HEX file of a release with srec_cat (run with cmake -P by Release.cmake).
+#   SREC_CAT  srec_cat          HEX     the input, Intel HEX or Motorola S-records
+#   PREFIX    where quillet-release-tool wrote the range arguments (.crop .outside .config)
+#             and where the image (.bin) and the range report (.info) go
+#   WHERE     description:line  WHAT    "program HEX" or "EEPROM HEX"
+# srecord checks the records itself; its message is passed on with the description's line.
+
+if(HEX MATCHES "\\.(s19|s28|s37|srec|srecord|mot|s)$")
+    set(format) # srec_cat reads Motorola S-records without a format option
+else()
+    set(format -intel)
+endif()
+
+function(run_srec_cat)
+    execute_process(COMMAND ${SREC_CAT} ${ARGN} RESULT_VARIABLE result ERROR_VARIABLE error)
+    if(NOT result EQUAL 0)
+        string(STRIP "${error}" error)
+        # The plain line first, as a compiler would write it; CMake's own frame follows.
+        message(NOTICE "${WHERE}: error: ${WHAT} \"${HEX}\": ${error}")
+        message(FATAL_ERROR "srec_cat could not convert ${HEX}")
+    endif()
+endfunction()
+
+# The programmable range, gaps filled with 0xFF from address 0 up to the last byte of data.
+run_srec_cat(${HEX} ${format} @${PREFIX}.crop
+             -fill 0xFF 0 -maximum-address "(" ${HEX} ${format} @${PREFIX}.crop ")"
+             -o ${PREFIX}.bin -binary)
+# The first address of data outside that range (0: none), and how many bytes fall into the
+# family's configuration region, for the tool to report.
+run_srec_cat(-generate 0 4 -constant-little-endian
+                 -minimum-address "(" ${HEX} ${format} @${PREFIX}.outside ")" 4
+             -generate 4 8 -constant-little-endian
+                 -length "(" ${HEX} ${format} @${PREFIX}.config ")" 4
+             -o ${PREFIX}.info -binary)
