@@ -10,6 +10,7 @@
 #include "support/board_session.h"
 #include "support/test_images.h"
 
+#include <QCryptographicHash>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -82,6 +83,12 @@ TEST(Programming, ReleaseImageArrivesWholeThroughTheWindow) {
     // The program memory is the stored image, reset patch included.
     SelectImage(0xFE, 16);
     const std::vector<std::uint8_t> flash = s.sim.flash();
+    // Byte for byte what the board received from builds before the release description.
+    EXPECT_EQ(QCryptographicHash::hash(QByteArrayView(flash.data(), flash.size()),
+                                       QCryptographicHash::Sha256)
+                  .toHex()
+                  .toStdString(),
+              "3efa98fe2849a209e80c939cb7e4dbf1717a61736a522e2d06b368df327cd3c8");
     ASSERT_GE(flash.size(), static_cast<std::size_t>(0xA780 * 2 + 256));
     const std::vector<std::uint8_t> image(SelectedImage.FlashData,
                                           SelectedImage.FlashData + SelectedImage.FlashSize);

@@ -1,0 +1,136 @@
+# Release descriptions that must fail to build, each with the message it must show, and one
+# that builds with a warning. Run with cmake -P; SOURCE_DIR, TOOL and WORK_DIR are given.
+#   cmake -DSOURCE_DIR=.. -DTOOL=../quillet-release-tool -DWORK_DIR=/tmp/x -P check_descriptions.cmake
+
+find_program(SREC_CAT srec_cat REQUIRED)
+file(REMOVE_RECURSE ${WORK_DIR})
+set(failures 0)
+
+# srec_cat writes the HEX fixtures: a 24HJ64 image carrying board 16, preparation 2 in its
+# header bytes 1024/1025, and a 2580 image carrying board 2, preparation 1 at bytes 14/15.
+set(HJ64 -generate 0 0x400 -constant 0 -generate 0x400 0x401 -constant 16
+         -generate 0x401 0x402 -constant 2 -generate 0x402 0x500 -constant 0)
+set(C2580 -generate 0 14 -constant 0 -generate 14 15 -constant 2 -generate 15 16 -constant 1
+          -generate 16 0x40 -constant 0)
+set(IDENTITY "product P 1\nversion V\ncompact-version C\ndate D\ncompact-date E\ntime T\n")
+
+function(hex dir name)
+    file(MAKE_DIRECTORY ${dir})
+    execute_process(COMMAND ${SREC_CAT} ${ARGN} -o ${dir}/${name} -intel RESULT_VARIABLE r)
+    if(NOT r EQUAL 0)
+        message(FATAL_ERROR "srec_cat could not write the fixture ${name}")
+    endif()
+endfunction()
+
+# check(<case> PASS|FAIL <regex> <image lines>): the case's files are already in WORK_DIR/<case>.
+function(check name outcome pattern lines)
+    set(dir ${WORK_DIR}/${name})
+    file(WRITE ${dir}/release.txt "${IDENTITY}${lines}\n")
+    execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/release/probe -B ${dir}/build
+                            -G Ninja -DQUILLET_SOURCE_DIR=${SOURCE_DIR}
+                            -DQUILLET_RELEASE=${dir}/release.txt -DQUILLET_RELEASE_TOOL=${TOOL}
+                    RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(result EQUAL 0)
+        execute_process(COMMAND ${CMAKE_COMMAND} --build ${dir}/build
+                        RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    endif()
+    if(outcome STREQUAL "PASS")
+        set(ok 0)
+    else()
+        set(ok 1)
+    endif()
+    if(result EQUAL 0)
+        set(built 0)
+    else()
+        set(built 1)
+    endif()
+    if(NOT built EQUAL ok OR NOT out MATCHES "release\\.txt:${pattern}")
+        message(NOTICE "FAILED ${name}: expected ${outcome} with \"release.txt:${pattern}\", got:\n${out}")
+        math(EXPR failures "${failures} + 1")
+        set(failures ${failures} PARENT_SCOPE)
+    else()
+        message(NOTICE "ok ${name}")
+    endif()
+endfunction()
+
+set(c ${WORK_DIR}/missing)
+file(MAKE_DIRECTORY ${c})
+check(missing FAIL "7: program HEX \"nothere.hex\" does not exist"
+      "image 16 24HJ64 program=nothere.hex board=16 preparation=2")
+
+set(c ${WORK_DIR}/unreadable)
+file(MAKE_DIRECTORY ${c}/adir)
+check(unreadable FAIL "7: error: program HEX \"[^\"]*adir\": srec_cat: [^\n]*adir: [^\n]*Is a directory"
+      "image 16 24HJ64 program=adir board=16 preparation=2")
+
+set(c ${WORK_DIR}/checksum)
+file(WRITE ${c}/bad.hex ":100000000000000000000000000000000000000001\n:00000001FF\n")
+check(checksum FAIL "7: error: program HEX \"[^\"]*bad.hex\": srec_cat: [^\n]*bad.hex: 1: checksum mismatch"
+      "image 16 24HJ64 program=bad.hex board=16 preparation=2")
+
+set(c ${WORK_DIR}/beyond-limit)
+hex(${c} a.hex ${HJ64} -generate 0x14F00 0x14F02 -constant 1)
+check(beyond-limit FAIL "7: error: program HEX \"[^\"]*a.hex\" has data at address 0x14F00, at or above the programmable limit of chip family 24HJ64 \\(0x14F00\\)"
+      "image 16 24HJ64 program=a.hex board=16 preparation=2")
+
+# Chip 2580 would cut it without a word on a bootloader from version 5 on.
+set(c ${WORK_DIR}/too-long)
+hex(${c} a.hex ${C2580} -generate 0x7E00 0x7E41 -constant 1)
+check(too-long FAIL "7: error: program HEX \"[^\"]*a.hex\" has data at address 0x7E40, at or above the programmable limit of chip family 2580 \\(0x7E40\\)"
+      "image 2 2580 program=a.hex board=2 preparation=1")
+
+set(c ${WORK_DIR}/configuration)
+hex(${c} a.hex ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
+check(configuration PASS "7: warning: program HEX \"[^\"]*a.hex\": 4 bytes of configuration/ID data are dropped"
+      "image 16 24HJ64 program=a.hex board=16 preparation=2")
+
+set(c ${WORK_DIR}/short)
+hex(${c} a.hex -generate 0 0x300 -constant 0)
+check(short FAIL "7: error: program image of 768 bytes is shorter than its header bytes and reset patch \\(1026 bytes for chip family 24HJ64\\)"
+      "image 16 24HJ64 program=a.hex board=16 preparation=2")
+
+set(c ${WORK_DIR}/other-board)
+hex(${c} a.hex ${HJ64})
+check(other-board FAIL "7: error: board code 16 is neither the row's \\(7\\) nor 0 or 0xFF"
+      "image 7 24HJ64 program=a.hex board=16 preparation=2")
+
+set(c ${WORK_DIR}/header-board)
+hex(${c} a.hex ${HJ64})
+check(header-board FAIL "7: error: the image carries board code 16 at byte 1024, not the declared 255"
+      "image 16 24HJ64 program=a.hex board=0xFF preparation=2")
+
+set(c ${WORK_DIR}/header-preparation)
+hex(${c} a.hex ${C2580})
+check(header-preparation FAIL "7: error: the image carries preparation code 0x1 at byte 15, not the declared 0x4"
+      "image 2 2580 program=a.hex board=2 preparation=4")
+
+set(c ${WORK_DIR}/eeprom)
+hex(${c} a.hex ${C2580})
+hex(${c} e.hex -generate 0 0x101 -constant 0x5A)
+check(eeprom FAIL "7: error: EEPROM HEX \"[^\"]*e.hex\" has data at address 0x100, at or above the EEPROM size \\(0x100\\)"
+      "image 2 2580 program=a.hex eeprom=e.hex board=2 preparation=1")
+
+set(c ${WORK_DIR}/fix)
+hex(${c} a.hex ${C2580})
+string(REPEAT "00," 64 fix)
+check(fix FAIL "7: error: 65 fix bytes are more than the block of 64 bytes of chip family 2580"
+      "image 2 2580 program=a.hex board=2 preparation=1 fix=${fix}00")
+
+set(c ${WORK_DIR}/twice)
+hex(${c} a.hex ${HJ64})
+check(twice FAIL "9: error: a second entry for board 16 and chip family 24HJ64 \\(the first is on line 7\\)"
+      "image 16 24HJ64 program=a.hex board=16 preparation=2\nempty 5 2580\nempty 16 0xFE")
+
+set(c ${WORK_DIR}/chip)
+hex(${c} a.hex ${HJ64})
+check(chip FAIL "7: error: unknown chip family \"24HJ65\""
+      "image 16 24HJ65 program=a.hex board=16 preparation=2")
+
+set(c ${WORK_DIR}/syntax)
+file(MAKE_DIRECTORY ${c})
+check(syntax FAIL "7: \"prep=2\" is not one of program=, eeprom=, board=, preparation=, fix="
+      "image 16 24HJ64 program=a.hex board=16 prep=2")
+
+if(failures GREATER 0)
+    message(FATAL_ERROR "${failures} release description case(s) failed")
+endif()
