@@ -1,7 +1,8 @@
 # Converts one HEX file of a release with srec_cat (run with cmake -P by Release.cmake).
 #   SREC_CAT  srec_cat          HEX     the input, Intel HEX or Motorola S-records
 #   PREFIX    where quillet-release-tool wrote the range arguments (.crop .outside .config)
-#             and where the image (.bin) and the range report (.info) go
+#             and where the image (.bin) and the range report (.info) go; no .config:
+#             no configuration region
 #   WHERE     description:line  WHAT    "program HEX" or "EEPROM HEX"
 # srecord checks the records itself; its message is passed on with the description's line.
 
@@ -25,10 +26,18 @@ endfunction()
 run_srec_cat(${HEX} ${format} @${PREFIX}.crop
              -fill 0xFF 0 -maximum-address "(" ${HEX} ${format} @${PREFIX}.crop ")"
              -o ${PREFIX}.bin -binary)
-# The first address of data outside that range (0: none), and how many bytes fall into the
-# family's configuration region, for the tool to report.
+# The first address of data outside that range (0: none), and where data falls into the
+# family's configuration region (EEPROM has none), for the tool to report.
+if(EXISTS ${PREFIX}.config)
+    set(configuration
+        -generate 4 8 -constant-little-endian
+            -minimum-address "(" ${HEX} ${format} @${PREFIX}.config ")" 4
+        -generate 8 12 -constant-little-endian
+            -maximum-address "(" ${HEX} ${format} @${PREFIX}.config ")" 4)
+else()
+    set(configuration -generate 4 12 -constant 0)
+endif()
 run_srec_cat(-generate 0 4 -constant-little-endian
                  -minimum-address "(" ${HEX} ${format} @${PREFIX}.outside ")" 4
-             -generate 4 8 -constant-little-endian
-                 -length "(" ${HEX} ${format} @${PREFIX}.config ")" 4
+             ${configuration}
              -o ${PREFIX}.info -binary)

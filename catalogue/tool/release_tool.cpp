@@ -4,14 +4,16 @@
 // source of the release's image sets. Every message names the description's line.
 //
 //   quillet-release-tool args --where FILE:LINE (--chip CHIP | --eeprom) --out-prefix P
-//       writes P.crop, P.outside and P.config: srec_cat arguments for the programmable
-//       range, for everything outside it but the configuration region, and for that region.
+//       writes P.crop, P.outside and (not for EEPROM) P.config: srec_cat arguments for the
+//       programmable range, for everything outside it but the configuration region, and for
+//       that region.
 //   quillet-release-tool generate --output FILE.cpp --description FILE
 //       [--image LINE ROW CHIP BOARD PREPARATION FIX PROGRAM_HEX PROGRAM_BIN PROGRAM_INFO
 //                EEPROM_HEX EEPROM_BIN EEPROM_INFO]... [--empty LINE ROW CHIP]...
 //       FIX is "-" or comma-separated hex bytes; the EEPROM values are "-" without EEPROM.
-//       *_BIN is srec_cat's image, *_INFO its 8 bytes: the first address outside the range
-//       (0 for none) and the number of configuration bytes, both little-endian.
+//       *_BIN is srec_cat's image, *_INFO three little-endian 32-bit addresses: the first
+//       address outside the range (0 for none), and the first and one past the last address
+//       of configuration data (both 0 for none).
 #include "catalogue/catalogue.h"
 #include "session/chip_families.h"
 
@@ -153,13 +155,14 @@ int Args(const std::vector<std::string>& a) {
     }
     // srec_cat reads these with "@file": whitespace-separated, no quoting.
     std::string outside = "-exclude 0 " + Hex(limit) + "\n";
-    std::string config = "-crop 0 0\n";
+    bool written = WriteText(prefix + ".crop", "-crop 0 " + Hex(limit) + "\n");
+    std::remove((prefix + ".config").c_str()); // EEPROM has no configuration region
     if (configuration.end > configuration.begin) {
-        outside += "-exclude " + Hex(configuration.begin) + " " + Hex(configuration.end) + "\n";
-        config = "-crop " + Hex(configuration.begin) + " " + Hex(configuration.end) + "\n";
+        const std::string range = Hex(configuration.begin) + " " + Hex(configuration.end) + "\n";
+        outside += "-exclude " + range;
+        written = written && WriteText(prefix + ".config", "-crop " + range);
     }
-    if (!WriteText(prefix + ".crop", "-crop 0 " + Hex(limit) + "\n") ||
-        !WriteText(prefix + ".outside", outside) || !WriteText(prefix + ".config", config)) {
+    if (!written || !WriteText(prefix + ".outside", outside)) {
         std::fprintf(stderr, "%s: error: cannot write %s.*\n", where.c_str(), prefix.c_str());
         return 1;
     }
@@ -209,21 +212,22 @@ bool ReadConverted(Reporter& report, int line, const std::string& what, const st
                    std::vector<std::uint8_t>& image, std::uint32_t limit,
                    const std::string& limitText) {
     std::vector<std::uint8_t> facts;
-    if (!ReadFile(bin, image) || !ReadFile(info, facts) || facts.size() != 8) {
+    if (!ReadFile(bin, image) || !ReadFile(info, facts) || facts.size() != 12) {
         report.Error(line, "the conversion of " + what + " \"" + hex + "\" left no result");
         return false;
     }
     const std::uint32_t outside = LittleEndian32(facts, 0);
-    const std::uint32_t configuration = LittleEndian32(facts, 4);
+    const std::uint32_t configurationBegin = LittleEndian32(facts, 4);
+    const std::uint32_t configurationEnd = LittleEndian32(facts, 8);
     if (outside != 0) {
         report.Error(line, what + " \"" + hex + "\" has data at address " + Hex(outside) +
                                ", at or above " + limitText + " (" + Hex(limit) + ")");
         return false;
     }
-    if (configuration != 0)
-        report.Warning(line, what + " \"" + hex + "\": " + std::to_string(configuration) +
-                                 " bytes of configuration/ID data are dropped; the bootloader "
-                                 "cannot write them");
+    if (configurationEnd != 0)
+        report.Warning(line, what + " \"" + hex + "\": configuration/ID data at addresses " +
+                                 Hex(configurationBegin) + " to " + Hex(configurationEnd - 1) +
+                                 " is dropped; the bootloader cannot write it");
     return true;
 }
 

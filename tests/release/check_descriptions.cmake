@@ -81,7 +81,7 @@ check(too-long FAIL "7: error: program HEX \"[^\"]*a.hex\" has data at address 0
 
 set(c ${WORK_DIR}/configuration)
 hex(${c} a.hex ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
-check(configuration PASS "7: warning: program HEX \"[^\"]*a.hex\": 4 bytes of configuration/ID data are dropped"
+check(configuration PASS "7: warning: program HEX \"[^\"]*a.hex\": configuration/ID data at addresses 0x1F00000 to 0x1F00003 is dropped"
       "image 16 24HJ64 program=a.hex board=16 preparation=2")
 
 set(c ${WORK_DIR}/short)
