@@ -16,6 +16,7 @@ function(run_srec_cat)
     execute_process(COMMAND ${SREC_CAT} ${ARGN} RESULT_VARIABLE result ERROR_VARIABLE error)
     if(NOT result EQUAL 0)
         string(STRIP "${error}" error)
+        string(REGEX REPLACE "\n[ \t]*" " " error "${error}") # srec_cat wraps long messages
         # The plain line first, as a compiler would write it; CMake's own frame follows.
         message(NOTICE "${WHERE}: error: ${WHAT} \"${HEX}\": ${error}")
         message(FATAL_ERROR "srec_cat could not convert ${HEX}")
