@@ -23,12 +23,9 @@ function(run_srec_cat)
     endif()
 endfunction()
 
-# The programmable range, gaps filled with 0xFF from address 0 up to the last byte of data.
-run_srec_cat(${HEX} ${format} @${PREFIX}.crop
-             -fill 0xFF 0 -maximum-address "(" ${HEX} ${format} @${PREFIX}.crop ")"
-             -o ${PREFIX}.bin -binary)
-# The first address of data outside that range (0: none), and where data falls into the
-# family's configuration region (EEPROM has none), for the tool to report.
+# The first address of data outside the programmable range (0: none), where data falls into
+# the family's configuration region (EEPROM has none), and the end of the data inside the
+# range, for the tool to report. Little-endian 32-bit values.
 if(EXISTS ${PREFIX}.config)
     set(configuration
         -generate 4 8 -constant-little-endian
@@ -41,4 +38,17 @@ endif()
 run_srec_cat(-generate 0 4 -constant-little-endian
                  -minimum-address "(" ${HEX} ${format} @${PREFIX}.outside ")" 4
              ${configuration}
+             -generate 12 16 -constant-little-endian
+                 -maximum-address "(" ${HEX} ${format} @${PREFIX}.crop ")" 4
              -o ${PREFIX}.info -binary)
+
+# The programmable range, gaps filled with 0xFF from address 0 up to the last byte of data.
+file(READ ${PREFIX}.info info HEX)
+string(SUBSTRING "${info}" 24 8 end)
+if(end STREQUAL "00000000")
+    file(WRITE ${PREFIX}.bin "") # no data in the range: srec_cat would read 0..0 as "all"
+else()
+    run_srec_cat(${HEX} ${format} @${PREFIX}.crop
+                 -fill 0xFF 0 -maximum-address "(" ${HEX} ${format} @${PREFIX}.crop ")"
+                 -o ${PREFIX}.bin -binary)
+endif()

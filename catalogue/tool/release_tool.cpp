@@ -11,9 +11,9 @@
 //       [--image LINE ROW CHIP BOARD PREPARATION FIX PROGRAM_HEX PROGRAM_BIN PROGRAM_INFO
 //                EEPROM_HEX EEPROM_BIN EEPROM_INFO]... [--empty LINE ROW CHIP]...
 //       FIX is "-" or comma-separated hex bytes; the EEPROM values are "-" without EEPROM.
-//       *_BIN is srec_cat's image, *_INFO three little-endian 32-bit addresses: the first
-//       address outside the range (0 for none), and the first and one past the last address
-//       of configuration data (both 0 for none).
+//       *_BIN is srec_cat's image, *_INFO four little-endian 32-bit addresses: the first
+//       address outside the range (0 for none), the first and one past the last address of
+//       configuration data (both 0 for none), and the end of the data inside the range.
 #include "catalogue/catalogue.h"
 #include "session/chip_families.h"
 
@@ -212,7 +212,7 @@ bool ReadConverted(Reporter& report, int line, const std::string& what, const st
                    std::vector<std::uint8_t>& image, std::uint32_t limit,
                    const std::string& limitText) {
     std::vector<std::uint8_t> facts;
-    if (!ReadFile(bin, image) || !ReadFile(info, facts) || facts.size() != 12) {
+    if (!ReadFile(bin, image) || !ReadFile(info, facts) || facts.size() != 16) {
         report.Error(line, "the conversion of " + what + " \"" + hex + "\" left no result");
         return false;
     }

@@ -73,6 +73,11 @@ hex(${c} a.hex ${HJ64} -generate 0x14F00 0x14F02 -constant 1)
 check(beyond-limit FAIL "7: error: program HEX \"[^\"]*a.hex\" has data at address 0x14F00, at or above the programmable limit of chip family 24HJ64 \\(0x14F00\\)"
       "image 16 24HJ64 program=a.hex board=16 preparation=2")
 
+set(c ${WORK_DIR}/only-beyond-limit)
+hex(${c} a.hex -generate 0x20000 0x20004 -constant 1)
+check(only-beyond-limit FAIL "7: error: program HEX \"[^\"]*a.hex\" has data at address 0x20000, at or above the programmable limit"
+      "image 16 24HJ64 program=a.hex board=16 preparation=2")
+
 # Chip 2580 would cut it without a word on a bootloader from version 5 on.
 set(c ${WORK_DIR}/too-long)
 hex(${c} a.hex ${C2580} -generate 0x7E00 0x7E41 -constant 1)
