@@ -16,7 +16,11 @@ set(IDENTITY "product P 1\nversion V\ncompact-version C\ndate D\ncompact-date E\
 
 function(hex dir name)
     file(MAKE_DIRECTORY ${dir})
-    execute_process(COMMAND ${SREC_CAT} ${ARGN} -o ${dir}/${name} -intel RESULT_VARIABLE r)
+    set(format -intel)
+    if(name MATCHES "\\.s19$")
+        set(format) # Motorola S-records
+    endif()
+    execute_process(COMMAND ${SREC_CAT} ${ARGN} -o ${dir}/${name} ${format} RESULT_VARIABLE r)
     if(NOT r EQUAL 0)
         message(FATAL_ERROR "srec_cat could not write the fixture ${name}")
     endif()
@@ -84,10 +88,11 @@ hex(${c} a.hex ${C2580} -generate 0x7E00 0x7E41 -constant 1)
 check(too-long FAIL "7: error: program HEX \"[^\"]*a.hex\" has data at address 0x7E40, at or above the programmable limit of chip family 2580 \\(0x7E40\\)"
       "image 2 2580 program=a.hex board=2 preparation=1")
 
+# Motorola S-records are read too.
 set(c ${WORK_DIR}/configuration)
-hex(${c} a.hex ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
-check(configuration PASS "7: warning: program HEX \"[^\"]*a.hex\": configuration/ID data at addresses 0x1F00000 to 0x1F00003 is dropped"
-      "image 16 24HJ64 program=a.hex board=16 preparation=2")
+hex(${c} a.s19 ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
+check(configuration PASS "7: warning: program HEX \"[^\"]*a.s19\": configuration/ID data at addresses 0x1F00000 to 0x1F00003 is dropped"
+      "image 16 24HJ64 program=a.s19 board=16 preparation=2")
 
 set(c ${WORK_DIR}/short)
 hex(${c} a.hex -generate 0 0x300 -constant 0)
