@@ -7,7 +7,9 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
     libgtest-dev googletest
     clang libclang-rt-14-dev
-    python3 srecord
+    python3
+    # Reads a release's HEX files at build time (cmake/Release.cmake).
+    srecord
     xvfb xdotool imagemagick x11-utils fonts-dejavu-core fonts-liberation
     # The Windows platform layer: cross-built (POSIX thread model, for std::thread) and run
     # under Wine.
