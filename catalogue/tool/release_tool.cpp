@@ -78,7 +78,9 @@ std::string KnownChips() {
     return names;
 }
 
-// A release serves every bootloader of its family, so it keeps below the lowest limit.
+// A release serves every bootloader of its family, so it keeps below the lowest limit: for
+// 'B'..'F' that of bootloaders from version 5 on, whose boot area is larger. Their fix block
+// lies there too, and its address keys the stored fix bytes.
 std::uint32_t ProgramByteLimit(const ChipFamily& family) {
     return static_cast<std::uint32_t>(ProgramLimitOf(family, kBootAreaFrom5, kLargeBootArea) *
                                       AddressUnitOf(family.code));
