@@ -1,5 +1,6 @@
 #include "support/port_holder.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -8,6 +9,10 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
 
 HeldPort::HeldPort(const std::string& path, Hold hold) {
     int ready[2];
@@ -57,7 +62,6 @@ std::string RunAsUnprivileged(const std::function<std::string()>& fn) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(out[0]);
-        constexpr uid_t kNobody = 65534;
         if (::geteuid() == 0 &&
             (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
             ::_exit(2);
@@ -77,6 +81,17 @@ std::string RunAsUnprivileged(const std::function<std::string()>& fn) {
     if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "child failed";
     return text;
+}
+
+UnprivilegedScope::UnprivilegedScope() {
+    if (::geteuid() != 0)
+        return;
+    dropped_ = ::setegid(kNobody) == 0 && ::seteuid(kNobody) == 0;
+}
+
+UnprivilegedScope::~UnprivilegedScope() {
+    if (dropped_ && (::seteuid(0) != 0 || ::setegid(0) != 0))
+        std::abort(); // the rest of the run would test something else
 }
 
 std::string OwnCommandName() {

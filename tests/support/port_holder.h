@@ -30,5 +30,18 @@ private:
 // group "nobody" (65534) first.
 std::string RunAsUnprivileged(const std::function<std::string()>& fn);
 
+// For its lifetime, a root test acts with the effective user and group "nobody" (65534), so
+// that a device without rights for the user is denied to it too. Does nothing for other users.
+class UnprivilegedScope {
+public:
+    UnprivilegedScope();
+    ~UnprivilegedScope();
+    UnprivilegedScope(const UnprivilegedScope&) = delete;
+    UnprivilegedScope& operator=(const UnprivilegedScope&) = delete;
+
+private:
+    bool dropped_ = false;
+};
+
 // The command name of this process, as /proc shows it to others.
 std::string OwnCommandName();
