@@ -85,6 +85,8 @@ void TForm1::Button2Click() {
 void TForm1::S1Click() {
     Label2->setVisible(false);
     Label2->repaint();
+    Label5->setVisible(false); // the reason goes with the result line it explained
+    Label5->repaint();
     Label3->setVisible(false);
     Label3->repaint();
     if (Form3 != nullptr) {

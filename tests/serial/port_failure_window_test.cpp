@@ -80,8 +80,12 @@ TEST_P(PortFailureShown, BesideInvalidPortCom) {
     EXPECT_FALSE(window_.Label5->isHidden());
     EXPECT_EQ(window_.Label5->text().toStdString(), expected);
 
-    // The next line written takes the reason away with the failure it explained.
+    // The next line written takes the reason away with the failure it explained, and so
+    // does "Change port", which clears the result line.
     ShowStatus(QStringLiteral(" Searching... "), kColorButtonFace);
+    EXPECT_TRUE(window_.Label5->isHidden());
+    ShowPortFailure(QStringLiteral("again"));
+    window_.S1Click();
     EXPECT_TRUE(window_.Label5->isHidden());
 }
 
