@@ -1,5 +1,6 @@
 #include "support/port_holder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -26,8 +27,13 @@ HeldPort::HeldPort(const std::string& path, Hold hold) {
     }
     pid_ = ::fork();
     if (pid_ == 0) {
-        ::close(ready[0]);
-        ::close(release[1]);
+        // Only the device and the two pipe ends: inherited descriptors of the test's other
+        // devices would make them look held by this process too.
+        const unsigned int low = static_cast<unsigned int>(std::min(ready[1], release[0]));
+        const unsigned int high = static_cast<unsigned int>(std::max(ready[1], release[0]));
+        ::close_range(3, low - 1, 0);
+        ::close_range(low + 1, high - 1, 0);
+        ::close_range(high + 1, ~0U, 0);
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         bool ok = fd >= 0;
         if (ok && hold == Hold::kLocked)
