@@ -5,6 +5,9 @@ set(QUILLET_APP_ID com.tessaly.quillet)
 set(QUILLET_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
 install(TARGETS quillet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT (UNIX AND NOT APPLE))
+    return() # the desktop files, the udev rule and the package are Linux's
+endif()
 install(FILES ${QUILLET_PACKAGING_DIR}/${QUILLET_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${QUILLET_PACKAGING_DIR}/quillet.svg
