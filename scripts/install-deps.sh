@@ -4,12 +4,14 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build ccache pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libudev-dev
     libgtest-dev googletest
     clang libclang-rt-14-dev
     python3
     # Reads a release's HEX files at build time (cmake/Release.cmake).
     srecord
+    # Builds and checks the Debian package (scripts/package.sh).
+    dpkg-dev file lintian desktop-file-utils appstream
     xvfb xdotool imagemagick x11-utils fonts-dejavu-core fonts-liberation
     # The Windows platform layer: cross-built (POSIX thread model, for std::thread) and run
     # under Wine.

@@ -37,3 +37,6 @@ for variant in release asan; do
     echo "== tests ($variant) =="
     ctest --test-dir "$dir" -j "$jobs" --output-on-failure
 done
+
+echo "== Debian package =="
+scripts/package.sh

@@ -2,6 +2,7 @@
 #include "serial/comport.h"
 
 #include "serial/port_names.h"
+#include "serial/port_state.h"
 #include "serial/serial_os.h"
 #include "shell/status.h"
 
@@ -45,6 +46,16 @@ PortRecord* OpenRecord(int index) {
     return &PortTable[index];
 }
 
+// Why the last OpenPort failed, for the text shown beside "Invalid Port Com".
+serial_os::Status LastOpenFailure;
+
+// Keeps a failed step's status and tells whether the step succeeded.
+bool Succeeded(const serial_os::Status& status) {
+    if (!status.ok())
+        LastOpenFailure = status;
+    return status.ok();
+}
+
 void ShowErrorBox(const char* text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), QString::fromLatin1(text),
                     QMessageBox::Ok);
@@ -80,6 +91,7 @@ bool StillWaiting(int index, const serial_os::Status& status, Clock::time_point 
 
 PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t stopBitCode,
                      std::uint8_t dataBits) {
+    LastOpenFailure = {serial_os::Error::kAbsent, "no device path"};
     if (!InRange(index))
         return nullptr;
     PortRecord& record = PortTable[index];
@@ -87,19 +99,19 @@ PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t 
 
     const std::string path = ComDevicePath(index);
     serial_os::Handle handle = serial_os::kNoHandle;
-    if (path.empty() || !serial_os::Open(path, handle).ok())
+    if (path.empty() || !Succeeded(serial_os::Open(path, handle)))
         return nullptr;
 
     // Output an earlier holder left queued is not ours to send.
     serial_os::DiscardOutput(handle);
 
-    if (!serial_os::QueryLine(handle).ok()) {
+    if (!Succeeded(serial_os::QueryLine(handle))) {
         serial_os::Close(handle);
         return nullptr;
     }
 
     const serial_os::LineSettings line{baud, dataBits, parityCode, stopBitCode};
-    if (!serial_os::ConfigureLine(handle, line).ok()) {
+    if (!Succeeded(serial_os::ConfigureLine(handle, line))) {
         ShowErrorBox("Unable to configure the serial port");
         serial_os::Close(handle);
         return nullptr;
@@ -108,7 +120,7 @@ PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t 
     // Driver queue sizes (32768 bytes in, 9216 out): the Windows layer sets them as it opens
     // the device; the Linux tty layer sizes its buffers itself and offers no call for it.
 
-    if (!serial_os::SetReadsReturnAtOnce(handle).ok()) {
+    if (!Succeeded(serial_os::SetReadsReturnAtOnce(handle))) {
         ShowErrorBox("Unable to set the time-out parameters");
         serial_os::Close(handle);
         return nullptr;
@@ -205,10 +217,20 @@ void OpenSelectedPort() {
     // Nothing uses the earlier port any more; release it so that other programs can.
     ClosePort(previous);
     ClosePort(SelectedPortIndex);
-    OpenPort(SelectedPortIndex, BaudRate, kParityNone, kTwoStopBits, kDataBits);
+    const bool opened =
+        OpenPort(SelectedPortIndex, BaudRate, kParityNone, kTwoStopBits, kDataBits) != nullptr;
     ClearModemLines(SelectedPortIndex);
-    if (FlushPort(SelectedPortIndex) < 0)
+    if (FlushPort(SelectedPortIndex) < 0) {
         ShowResult(QStringLiteral("Invalid Port Com"), kColorRed, 0);
+        // Opened but lost at once (unplugged, modem lines refused): look at the port as it is.
+        PortCheck check =
+            opened ? CheckComPort(SelectedPortIndex)
+                   : StateOfFailedOpen(LastOpenFailure, ComDevicePath(SelectedPortIndex));
+        if (check.state == PortState::kFree)
+            check = {PortState::kFailed, std::nullopt, "the device stopped answering"};
+        ShowPortFailure(QStringLiteral("COM%1: ").arg(SelectedPortIndex + 1) +
+                        PortFailureReason(check));
+    }
 }
 
 int ReadPort(int index, std::uint8_t* buffer, int capacity) {

@@ -3,6 +3,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -144,6 +147,22 @@ bool ParityOf(std::uint8_t parityCode, tcflag_t& parity) {
     }
 }
 
+// USB serial chips hold received bytes until their latency timer runs out (FTDI: 16 ms by
+// default), so a one-byte reply may arrive that much late; on a whole update that is seconds.
+// Low-latency mode makes the driver pass bytes on at once. Drivers that do not know the call
+// (pseudo-terminals, many USB chips) or refuse it are left as they are.
+void RequestLowLatency(int fd) {
+#ifdef __linux__
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0)
+        return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    static_cast<void>(::ioctl(fd, TIOCSSERIAL, &info));
+#else
+    static_cast<void>(fd);
+#endif
+}
+
 // The bits ConfigureLine sets on c_cflag; read back to see that the driver took them.
 constexpr tcflag_t kFramingBits = CSIZE | CSTOPB | PARENB | PARODD | kStickParity | CRTSCTS;
 
@@ -162,6 +181,7 @@ Status Open(const std::string& path, Handle& handle) {
         ::close(fd);
         return status;
     }
+    RequestLowLatency(fd);
     handle = fd;
     return {};
 }

@@ -2,11 +2,16 @@
 
 #include "serial/comport.h"
 #include "serial/port_discovery.h"
+#include "serial/port_state.h"
+#include "serial/port_watch.h"
 #include "shell/fonts.h"
 #include "ui_serialsetup.h"
 
 #include <QComboBox>
+#include <QHideEvent>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -16,11 +21,30 @@
 namespace {
 // Longest friendly name a list entry takes; longer ones are cut.
 constexpr int kListTextMaxLength = 199;
+
+// A dot before each entry: green for a port that can be opened now, red for one that cannot.
+QIcon StateDot(PortState state) {
+    QPixmap dot(10, 10);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(state == PortState::kFree ? QColor(0x2e, 0x9e, 0x3c)
+                                               : QColor(0xd0, 0x30, 0x30));
+    painter.drawEllipse(1, 1, 8, 8);
+    return QIcon(dot);
+}
+
+// The port index a listed port name ("COM3") stands for.
+int IndexOfPortName(const std::string& portName) {
+    return LeadingDecimal(portName.substr(3)) - 1;
+}
 } // namespace
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TForm3>()) {
     ui_->setupUi(this);
     Label1 = ui_->Label1;
+    Label3 = ui_->Label3;
     ComboBox1 = ui_->ComboBox1;
     ComboBox2 = ui_->ComboBox2;
     Button1 = ui_->Button1;
@@ -37,6 +61,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TFor
 
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TForm3::ShowChosenPortState);
     // The title-bar close box (and Escape) ends in QDialog::reject(), which only hides.
 }
 
@@ -45,9 +70,19 @@ TForm3::~TForm3() = default;
 void TForm3::showEvent(QShowEvent* event) {
     // Spontaneous show events come from the window system (restoring a minimised window);
     // the lists are rebuilt only when the program shows the dialog.
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
+        // Watching first: a port that appears while the lists are being filled is not missed.
+        watch_ = std::make_unique<PortWatch>();
+        connect(watch_.get(), &PortWatch::portsChanged, this, &TForm3::RefreshPortLists);
         FormShow();
+    }
     QDialog::showEvent(event);
+}
+
+void TForm3::hideEvent(QHideEvent* event) {
+    if (!event->spontaneous())
+        watch_.reset();
+    QDialog::hideEvent(event);
 }
 
 void TForm3::FillPortLists() {
@@ -57,10 +92,31 @@ void TForm3::FillPortLists() {
     std::string portName;
     std::string friendlyName;
     while (NextComPort(devices.get(), &portName, &friendlyName) == 1) {
-        ComboBox1->addItem(QString::fromStdString(friendlyName).left(kListTextMaxLength));
+        const PortCheck check = CheckComPort(IndexOfPortName(portName));
+        ComboBox1->addItem(StateDot(check.state),
+                           QString::fromStdString(friendlyName).left(kListTextMaxLength) +
+                               QStringLiteral(" – ") + PortStateLabel(check),
+                           static_cast<int>(check.state));
+        ComboBox1->setItemData(ComboBox1->count() - 1, PortFailureReason(check), Qt::ToolTipRole);
         ComboBox2->addItem(QString::fromStdString(portName));
     }
     ClosePortDevices(std::move(devices));
+    ShowChosenPortState();
+}
+
+void TForm3::RefreshPortLists() {
+    if (!isVisible())
+        return;
+    const int chosen = ComboBox1->currentIndex() >= 0 ? PortNumberOfEntry(ComboBox1->currentIndex())
+                                                      : static_cast<int>(SelectedPortIndex);
+    FillPortLists();
+    ComboBox1->setCurrentIndex(FindPortEntry(chosen));
+}
+
+void TForm3::ShowChosenPortState() {
+    const int position = ComboBox1->currentIndex();
+    Label3->setText(position >= 0 ? ComboBox1->itemData(position, Qt::ToolTipRole).toString()
+                                  : QString());
 }
 
 int TForm3::FindPortEntry(int n) {

@@ -9,9 +9,11 @@
 namespace Ui {
 class TForm3;
 }
+class PortWatch;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QHideEvent;
 class QShowEvent;
 
 class TForm3 : public QDialog {
@@ -27,9 +29,15 @@ public:
     QPushButton* Button1; // "&Ok"
     QPushButton* Button2; // "&Cancel"
     QLabel* Label2;       // why the choice is not taken now; hidden otherwise
+    QLabel* Label3;       // why the chosen port cannot be used now; empty when it can
 
-    // Rebuilds both lists from the devices present now.
+    // Rebuilds both lists from the devices present now. Each entry of ComboBox1 is the
+    // friendly name followed by whether the port can be opened now (looked at without
+    // opening it); the state itself is the entry's Qt::UserRole data (a PortState).
     void FillPortLists();
+    // While shown: rebuilds the lists after a port appeared or vanished, keeping the chosen
+    // port chosen when it is still there.
+    void RefreshPortLists();
     // Position in ComboBox2 of the entry for zero-based port number n, or 0 when none.
     int FindPortEntry(int n);
     // Zero-based port number named by the ComboBox2 entry at position (-1: none); 0 when that
@@ -42,7 +50,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void ShowChosenPortState();
+
     std::unique_ptr<Ui::TForm3> ui_;
+    std::unique_ptr<PortWatch> watch_; // only while shown
 };

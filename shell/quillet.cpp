@@ -32,6 +32,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
     Label2 = ui_->Label2;
     Label3 = ui_->Label3;
     Label4 = ui_->Label4;
+    Label5 = ui_->Label5;
     ProgressBar1 = ui_->ProgressBar1;
     StatusBar1 = ui_->StatusBar1;
     S1 = ui_->S1;
@@ -40,6 +41,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
     SetFontPixels(Label2, 24, true);
     SetFontPixels(Label3, 24, true);
     SetFontPixels(Label4, 16, true);
+    SetFontPixels(Label5, 13, true);
+    Label5->setStyleSheet(QStringLiteral("color: #c00000"));
     StatusBar1->setPanelWidths({50, 130, 100, 50});
     StatusBar1->setFixedHeight(19);
 
@@ -82,6 +85,8 @@ void TForm1::Button2Click() {
 void TForm1::S1Click() {
     Label2->setVisible(false);
     Label2->repaint();
+    Label5->setVisible(false); // the reason goes with the result line it explained
+    Label5->repaint();
     Label3->setVisible(false);
     Label3->repaint();
     if (Form3 != nullptr) {

@@ -30,6 +30,7 @@ public:
     QLabel* Label2;
     QLabel* Label3;
     QLabel* Label4;
+    QLabel* Label5; // why the port cannot be used, above "Invalid Port Com"; hidden otherwise
     QProgressBar* ProgressBar1;
     PanelStatusBar* StatusBar1;
     QAction* S1;

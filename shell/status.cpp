@@ -45,14 +45,26 @@ void ShowColouredLine(QLabel* line, const QString& text, ColorValue background,
     line->setVisible(true);
 }
 
+namespace {
+// The compact layout shows no chip texts, so that panel is free for the port's failure.
+constexpr int kCompactReasonPanel = 2;
+
+void ClearCompactPortFailure() {
+    Form5->StatusBar1->setPanelText(kCompactReasonPanel, QString());
+    Form5->StatusBar1->setToolTip(QString());
+}
+} // namespace
+
 void ShowResult(const QString& text, ColorValue colour, ResultCode code) {
     NotifyParent(code); // before anything is displayed
     if (Form5 != nullptr) {
+        ClearCompactPortFailure();
         Form5->StatusBar1->setPanelText(StatusPanelIndex, text);
         return;
     }
     if (Form1 == nullptr)
         return;
+    Form1->Label5->setVisible(false);
     ShowColouredLine(Form1->Label2, text, colour, kColorWhite);
     if (!StartingUp) {
         Form1->S1->setEnabled(true);
@@ -64,11 +76,31 @@ void ShowResult(const QString& text, ColorValue colour, ResultCode code) {
 
 void ShowStatus(const QString& text, ColorValue colour) {
     if (Form5 != nullptr) {
+        ClearCompactPortFailure();
         Form5->StatusBar1->setPanelText(StatusPanelIndex, text);
         return;
     }
-    if (Form1 != nullptr)
+    if (Form1 != nullptr) {
+        Form1->Label5->setVisible(false);
         ShowColouredLine(Form1->Label2, text, colour, kColorBlack);
+    }
+}
+
+void ShowPortFailure(const QString& reason) {
+    if (Form5 != nullptr) {
+        // The tip holds the whole text where the panel cuts it.
+        Form5->StatusBar1->setPanelText(kCompactReasonPanel, reason);
+        Form5->StatusBar1->setToolTip(reason);
+        return;
+    }
+    if (Form1 == nullptr)
+        return;
+    // The identity lines belong to a board this port no longer reaches.
+    Form1->Label3->setVisible(false);
+    Form1->Label4->setVisible(false);
+    Form1->Label5->setText(reason);
+    Form1->Label5->setVisible(true);
+    Form1->Label5->repaint();
 }
 
 void ShowPortPanel(PanelStatusBar* statusBar) {

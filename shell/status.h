@@ -46,6 +46,9 @@ void ShowColouredLine(QLabel* line, const QString& text, ColorValue background,
 
 // A final or error outcome: sent to the parent program first, then shown.
 void ShowResult(const QString& text, ColorValue colour, ResultCode code);
+// Why the port cannot be used, shown with "Invalid Port Com" until the next result or working
+// line: a line above the result line (full window), the free chip panel (compact window).
+void ShowPortFailure(const QString& reason);
 // The neutral working line (" Programming... "); touches neither buttons nor parent program.
 void ShowStatus(const QString& text, ColorValue colour);
 // "COM<n>" for the selected port, or "-----" when no valid port is selected.

@@ -72,6 +72,17 @@ TEST(CompactLayout, ResultsGoToTheStatusPanelOnly) {
     EXPECT_EQ(u.panel(StatusPanelIndex), QStringLiteral(" Programming... "));
 }
 
+TEST(CompactLayout, AFailedPortSaysWhyInTheFreeChipPanel) {
+    CompactUpdater u({});
+    SelectedPortIndex = 6; // COM7: nothing there
+    OpenPortIndex = 5;
+    OpenSelectedPort();
+    EXPECT_EQ(u.panel(StatusPanelIndex), QStringLiteral("Invalid Port Com"));
+    EXPECT_EQ(u.panel(2), QStringLiteral("COM7: no device on this port (unplugged?)"));
+    ShowStatus(QStringLiteral(" Programming... "), kColorButtonFace);
+    EXPECT_EQ(u.panel(2), QString());
+}
+
 TEST(CompactLayout, StopButtonBringsStartBack) {
     CompactUpdater u({});
     u.compact->Button1->setVisible(false);
