@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+scripts/check-source.sh
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen

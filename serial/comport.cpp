@@ -4,12 +4,10 @@
 #include "serial/port_names.h"
 #include "serial/port_state.h"
 #include "serial/serial_os.h"
-#include "shell/status.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
-#include <QString>
 #include <chrono>
+#include <utility>
 
 PortRecord PortTable[kPortCount];
 
@@ -46,20 +44,8 @@ PortRecord* OpenRecord(int index) {
     return &PortTable[index];
 }
 
-// Why the last OpenPort failed, for the text shown beside "Invalid Port Com".
-serial_os::Status LastOpenFailure;
-
-// Keeps a failed step's status and tells whether the step succeeded.
-bool Succeeded(const serial_os::Status& status) {
-    if (!status.ok())
-        LastOpenFailure = status;
-    return status.ok();
-}
-
-void ShowErrorBox(const char* text) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), QString::fromLatin1(text),
-                    QMessageBox::Ok);
-    box.exec();
+PortOpenResult Failed(PortFailure failure, serial_os::Status os) {
+    return {nullptr, failure, std::move(os), {}};
 }
 
 // A port whose device vanished is closed, so that FlushPort tells the session at once instead
@@ -89,46 +75,45 @@ bool StillWaiting(int index, const serial_os::Status& status, Clock::time_point 
 
 } // namespace
 
-PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t stopBitCode,
-                     std::uint8_t dataBits) {
-    LastOpenFailure = {serial_os::Error::kAbsent, "no device path"};
+PortOpenResult OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t stopBitCode,
+                        std::uint8_t dataBits) {
     if (!InRange(index))
-        return nullptr;
+        return Failed(PortFailure::kNoDevice, {serial_os::Error::kAbsent, "no device path"});
     PortRecord& record = PortTable[index];
     ClosePort(index); // a re-open never leaks the old handle
 
     const std::string path = ComDevicePath(index);
+    if (path.empty())
+        return Failed(PortFailure::kNoDevice, {serial_os::Error::kAbsent, "no device path"});
     serial_os::Handle handle = serial_os::kNoHandle;
-    if (path.empty() || !Succeeded(serial_os::Open(path, handle)))
-        return nullptr;
+    if (serial_os::Status opened = serial_os::Open(path, handle); !opened.ok())
+        return Failed(PortFailure::kOpenRefused, std::move(opened));
 
     // Output an earlier holder left queued is not ours to send.
     serial_os::DiscardOutput(handle);
 
-    if (!Succeeded(serial_os::QueryLine(handle))) {
+    if (serial_os::Status queried = serial_os::QueryLine(handle); !queried.ok()) {
         serial_os::Close(handle);
-        return nullptr;
+        return Failed(PortFailure::kNotSerial, std::move(queried));
     }
 
     const serial_os::LineSettings line{baud, dataBits, parityCode, stopBitCode};
-    if (!Succeeded(serial_os::ConfigureLine(handle, line))) {
-        ShowErrorBox("Unable to configure the serial port");
+    if (serial_os::Status configured = serial_os::ConfigureLine(handle, line); !configured.ok()) {
         serial_os::Close(handle);
-        return nullptr;
+        return Failed(PortFailure::kLineRefused, std::move(configured));
     }
 
     // Driver queue sizes (32768 bytes in, 9216 out): the Windows layer sets them as it opens
     // the device; the Linux tty layer sizes its buffers itself and offers no call for it.
 
-    if (!Succeeded(serial_os::SetReadsReturnAtOnce(handle))) {
-        ShowErrorBox("Unable to set the time-out parameters");
+    if (serial_os::Status timed = serial_os::SetReadsReturnAtOnce(handle); !timed.ok()) {
         serial_os::Close(handle);
-        return nullptr;
+        return Failed(PortFailure::kTimeoutsRefused, std::move(timed));
     }
 
     record.handle = handle;
     record.open = 1;
-    return &record;
+    return {&record, PortFailure::kNone, {}, {}};
 }
 
 void ClosePort(int index) {
@@ -209,28 +194,28 @@ void ClearModemLines(int index) {
     }
 }
 
-void OpenSelectedPort() {
+PortOpenResult OpenSelectedPort() {
     if (OpenPortIndex == SelectedPortIndex)
-        return; // taken as open already, even when the earlier open failed
+        return {}; // taken as open already, even when the earlier open failed
     const int previous = OpenPortIndex;
     OpenPortIndex = SelectedPortIndex; // before trying: a failed open is not retried
     // Nothing uses the earlier port any more; release it so that other programs can.
     ClosePort(previous);
     ClosePort(SelectedPortIndex);
-    const bool opened =
-        OpenPort(SelectedPortIndex, BaudRate, kParityNone, kTwoStopBits, kDataBits) != nullptr;
+    PortOpenResult result =
+        OpenPort(SelectedPortIndex, BaudRate, kParityNone, kTwoStopBits, kDataBits);
     ClearModemLines(SelectedPortIndex);
-    if (FlushPort(SelectedPortIndex) < 0) {
-        ShowResult(QStringLiteral("Invalid Port Com"), kColorRed, 0);
-        // Opened but lost at once (unplugged, modem lines refused): look at the port as it is.
-        PortCheck check =
-            opened ? CheckComPort(SelectedPortIndex)
-                   : StateOfFailedOpen(LastOpenFailure, ComDevicePath(SelectedPortIndex));
-        if (check.state == PortState::kFree)
-            check = {PortState::kFailed, std::nullopt, "the device stopped answering"};
-        ShowPortFailure(QStringLiteral("COM%1: ").arg(SelectedPortIndex + 1) +
-                        PortFailureReason(check));
-    }
+    if (FlushPort(SelectedPortIndex) >= 0)
+        return result;
+    // Opened but lost at once (unplugged, modem lines refused): look at the port as it is.
+    const bool opened = result.failure == PortFailure::kNone;
+    if (opened)
+        result = Failed(PortFailure::kLost, {});
+    result.port = opened ? CheckComPort(SelectedPortIndex)
+                         : StateOfFailedOpen(result.os, ComDevicePath(SelectedPortIndex));
+    if (result.port.state == PortState::kFree)
+        result.port = {PortState::kFailed, std::nullopt, "the device stopped answering"};
+    return result;
 }
 
 int ReadPort(int index, std::uint8_t* buffer, int capacity) {

@@ -4,11 +4,33 @@
 // Everything runs on the GUI thread; there is no reader thread and no read queue.
 #pragma once
 
+#include "serial/port_state.h"
+#include "serial/serial_os.h"
+
 #include <cstdint>
 
 struct PortRecord {
     std::int32_t open = 0; // 1 while the record holds an open, configured handle
     int handle = -1;       // the OS handle (a file descriptor on POSIX); valid only while open
+};
+
+// Why a port could not be made usable. The driver shows nothing itself: whoever asked for the
+// port reports this to the user through the status operations.
+enum class PortFailure : std::uint8_t {
+    kNone,
+    kNoDevice,        // index outside 0..256, or no device name for it
+    kOpenRefused,     // the device could not be opened: absent, in use or no rights (see os)
+    kNotSerial,       // its line settings cannot be read: no serial line
+    kLineRefused,     // the line settings were not taken
+    kTimeoutsRefused, // reads could not be made to return at once
+    kLost,            // opened, then lost: a modem line could not be cleared, or it hung up
+};
+
+struct PortOpenResult {
+    PortRecord* record = nullptr; // the open record; nullptr when the port is not usable
+    PortFailure failure = PortFailure::kNone;
+    serial_os::Status os; // the OS's own words for the step that failed
+    PortCheck port;       // OpenSelectedPort, port not usable: its state, to tell the user why
 };
 
 inline constexpr int kPortCount = 257; // indices 0..256: COM1..COM257
@@ -22,10 +44,10 @@ extern std::int32_t BaudRate;          // 115200
 extern bool PortHeldBySession;
 
 // Opens and configures a port (exclusive, raw, non-blocking reads, DTR/RTS not driven by the
-// driver). Returns the record, or nullptr on failure (the record then stays closed).
-// A refused line configuration is shown as "Unable to configure the serial port".
-PortRecord* OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t stopBitCode,
-                     std::uint8_t dataBits);
+// driver). Returns the record, or on failure the reason (the record then stays closed).
+// Shows nothing.
+PortOpenResult OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8_t stopBitCode,
+                        std::uint8_t dataBits);
 // Marks the record closed, then closes the handle. Closed or out-of-range indices are ignored.
 void ClosePort(int index);
 // Writes all bytes and waits until they are on the line, processing the window's events
@@ -39,9 +61,10 @@ bool WritePort(int index, const std::uint8_t* bytes, int count);
 std::int16_t FlushPort(std::int16_t index);
 // Clears DTR, then RTS, when the port is open.
 void ClearModemLines(int index);
-// Makes SelectedPortIndex the open port; shows "Invalid Port Com" when it cannot be used.
-// Does nothing when OpenPortIndex already equals SelectedPortIndex.
-void OpenSelectedPort();
+// Makes SelectedPortIndex the open port and returns why it cannot be used (kNone when it can).
+// Does nothing and returns kNone when OpenPortIndex already equals SelectedPortIndex: a failed
+// port is reported once. Shows nothing; the caller passes the result to ShowPortOpenFailure.
+PortOpenResult OpenSelectedPort();
 // One non-blocking read of what is queued: the count read (0 when nothing is queued), or -1
 // when the port is not open or the read failed. A hang-up closes the record.
 int ReadPort(int index, std::uint8_t* buffer, int capacity);

@@ -4,10 +4,11 @@
 #include "serial/port_discovery.h"
 #include "serial/port_state.h"
 #include "serial/port_watch.h"
-#include "shell/fonts.h"
+#include "shell/status.h"
 #include "ui_serialsetup.h"
 
 #include <QComboBox>
+#include <QFont>
 #include <QHideEvent>
 #include <QLabel>
 #include <QPainter>
@@ -52,7 +53,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TFor
     Label2 = ui_->Label2;
     Label2->setStyleSheet(QStringLiteral("color: #c00000"));
 
-    SetFontPixels(this, 11, false);
+    QFont face = font();
+    face.setPixelSize(11);
+    face.setBold(false);
+    setFont(face);
     // The label sizes itself to its caption from its designed top-left corner.
     Label1->adjustSize();
     setFixedSize(456, 94);
@@ -156,7 +160,7 @@ void TForm3::Button1Click() {
             return;
         }
         SelectedPortIndex = static_cast<std::int16_t>(n);
-        OpenSelectedPort();
+        ShowPortOpenFailure(OpenSelectedPort());
     }
     Label2->setVisible(false);
     hide();

@@ -4,8 +4,6 @@
 #include "session/protocol.h"
 #include "session/receiver.h"
 #include "session/session_state.h"
-#include "shell/panel_status_bar.h"
-#include "shell/quillet.h"
 #include "shell/status.h"
 
 std::uint8_t FrameChecksum(const std::uint8_t* bytes, int n) {
@@ -39,9 +37,8 @@ std::int16_t SendFrame(std::uint8_t* buffer, int n) {
         default:
             break; // 'N': resend the same bytes at once
         }
-        if (Form1 != nullptr)
-            Form1->StatusBar1->setPanelText(StatusPanelIndex,
-                                            QString::asprintf("Resend %d", attempt));
+        // Always the main window's bar, also while the compact window is the one on screen.
+        ShowPanelText(MainStatusBar(), StatusPanelIndex, QString::asprintf("Resend %d", attempt));
         if (attempt >= kMaxResends)
             return kExchangeRefused;
     }

@@ -8,13 +8,8 @@
 #include "session/receiver.h"
 #include "session/search.h"
 #include "session/session_state.h"
-#include "shell/mhead.h"
-#include "shell/panel_status_bar.h"
-#include "shell/quillet.h"
 #include "shell/status.h"
 
-#include <QProgressBar>
-#include <QPushButton>
 #include <algorithm>
 #include <cstring>
 
@@ -75,10 +70,6 @@ int WriteBlockHeader(std::int32_t address, std::int32_t length) {
     return 5;
 }
 
-void SetPanel(PanelStatusBar* statusBar, std::int32_t index, const QString& text) {
-    statusBar->setPanelText(index, text); // negative indices are not written
-}
-
 // A device that vanished mid-run (its port record was closed) ends the run at once.
 bool DeviceVanished() {
     return FlushPort(SelectedPortIndex) < 0;
@@ -119,8 +110,7 @@ void ImageWarning(const QString& text) {
     if (Form5 != nullptr)
         return;
     ShowResult(text, kColorRed, 0);
-    if (Form1 != nullptr)
-        SetPanel(Form1->StatusBar1, ChipPanelIndex, QStringLiteral("Warning"));
+    ShowPanelText(MainStatusBar(), ChipPanelIndex, QStringLiteral("Warning"));
     ShowDeviceInfo();
 }
 } // namespace
@@ -134,7 +124,7 @@ void ImageTooBigWarning() {
 }
 
 void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
-    progressBar->setValue(0);
+    ShowProgress(progressBar, 0);
 
     // Newer bootloaders send a text block after their identity; give it about 1.25 s.
     if (TextBlockVersion(DeviceInfo.BiosVersion)) {
@@ -154,7 +144,7 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     if (family == nullptr) {
         ShowResult(QStringLiteral(" Error !! "), kColorRed, 0);
         if (ChipPanelIndex > 0)
-            SetPanel(statusBar, ChipPanelIndex, QStringLiteral("Unknow Device"));
+            ShowPanelText(statusBar, ChipPanelIndex, QStringLiteral("Unknow Device"));
         return;
     }
     SetupChipParameters(chip, DeviceInfo.BiosVersion);
@@ -177,7 +167,7 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
         return;
     }
     if (ChipPanelIndex > 0)
-        SetPanel(statusBar, ChipPanelIndex, QString::fromLatin1(family->statusText));
+        ShowPanelText(statusBar, ChipPanelIndex, QString::fromLatin1(family->statusText));
 
     // The image's own board and preparation codes.
     const std::uint8_t key = ImageKey(0, ImagesScrambled);
@@ -198,20 +188,20 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
                                          ImagePreparationCode),
                        kColorRed, 0);
             if (ChipPanelIndex >= 0)
-                SetPanel(statusBar, ChipPanelIndex, QStringLiteral("Warning!!"));
+                ShowPanelText(statusBar, ChipPanelIndex, QStringLiteral("Warning!!"));
             if (ImagePanelIndex >= 0)
-                SetPanel(statusBar, ImagePanelIndex, QStringLiteral("not suitable apparatus"));
+                ShowPanelText(statusBar, ImagePanelIndex, QStringLiteral("not suitable apparatus"));
             return;
         }
     }
     if (Form5 == nullptr)
-        SetPanel(statusBar, ImagePanelIndex,
-                 QString::asprintf("Loaded %d bytes (%04X to %04X)",
-                                   SelectedImage.FlashSize / AddressUnit, 0,
-                                   ProgramLength / AddressUnit));
+        ShowPanelText(statusBar, ImagePanelIndex,
+                      QString::asprintf("Loaded %d bytes (%04X to %04X)",
+                                        SelectedImage.FlashSize / AddressUnit, 0,
+                                        ProgramLength / AddressUnit));
 
     if (VersionRecordSeen != 0 && DeviceInfo.BiosVersion >= 5) {
-        SetPanel(statusBar, StatusPanelIndex, QStringLiteral("Entry in PrgMode"));
+        ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Entry in PrgMode"));
         AckReceived = 0;
         NakReceived = 0;
         CommandBuffer[0] = kCmdEnterProgramMode;
@@ -225,8 +215,8 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     for (int j = 0; j < ResetPatchLength; ++j)
         SelectedImage.FlashData[j] = ResetPatch[j] ^ key;
 
-    progressBar->setValue(0);
-    progressBar->setMaximum(ProgramLength / AddressUnit);
+    ShowProgress(progressBar, 0);
+    SetProgressRange(progressBar, ProgramLength / AddressUnit);
 
     int i = 0; // image byte index
     int n = 0; // bytes in CommandBuffer
@@ -235,8 +225,8 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
         if (n == 0) {
             const int address = i / AddressUnit;
             if (Form5 == nullptr)
-                SetPanel(statusBar, StatusPanelIndex,
-                         QString::asprintf("Program %05d (%05x)", address, address));
+                ShowPanelText(statusBar, StatusPanelIndex,
+                              QString::asprintf("Program %05d (%05x)", address, address));
             std::memset(CommandBuffer, 0xFF, kFillLength);
             n = WriteBlockHeader(address, BlockSize);
             h = n - 1;
@@ -247,7 +237,7 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
         }
         // The block is full: send it, unless it ends inside the protected range.
         const int end = i / AddressUnit;
-        progressBar->setValue(end);
+        ShowProgress(progressBar, end);
         if (!(SkipStart != 0 && SkipStart <= end && end <= SkipStart + SkipLength)) {
             const std::int16_t r = SendFrame(CommandBuffer, n);
             // Silence on a full block is passed over (the bootloader may rely on that), but
@@ -281,7 +271,7 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     }
 
     // The fix block at the top of the programmable area, the fix bytes at its end.
-    SetPanel(statusBar, StatusPanelIndex, QStringLiteral("Fix Program"));
+    ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Fix Program"));
     const std::uint8_t fixKey = ImageKey(static_cast<std::uint8_t>(ProgramLimit), ImagesScrambled);
     std::memset(CommandBuffer, static_cast<std::uint8_t>(~fixKey), kFillLength);
     const int fixHeader = WriteBlockHeader(ProgramLimit, BlockSize);
@@ -294,11 +284,11 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     }
 
     if (SelectedImage.EepromSize > 0) {
-        progressBar->setValue(0);
-        progressBar->setMaximum(SelectedImage.EepromSize);
+        ShowProgress(progressBar, 0);
+        SetProgressRange(progressBar, SelectedImage.EepromSize);
         for (int j = 0; j < SelectedImage.EepromSize; ++j) {
             if (Form5 == nullptr)
-                SetPanel(statusBar, StatusPanelIndex, QString::asprintf("Program EEP %d", j));
+                ShowPanelText(statusBar, StatusPanelIndex, QString::asprintf("Program EEP %d", j));
             std::memset(CommandBuffer, 0xFF, kFillLength);
             CommandBuffer[0] = kCmdWriteEepromByte;
             CommandBuffer[1] = static_cast<std::uint8_t>(j);
@@ -309,13 +299,13 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
                 ReportSessionError(r);
                 return;
             }
-            progressBar->setValue(j);
+            ShowProgress(progressBar, j);
         }
     }
 
-    progressBar->setValue(0);
+    ShowProgress(progressBar, 0);
     if (Form5 != nullptr) {
-        Form5->StatusBar1->setPanelText(StatusPanelIndex, QStringLiteral("Program OK"));
+        ShowPanelText(CompactStatusBar(), StatusPanelIndex, QStringLiteral("Program OK"));
     } else {
         ShowResult(QStringLiteral(" Program Ok "), kColorGreen, 1);
     }

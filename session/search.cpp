@@ -6,23 +6,14 @@
 #include "session/protocol.h"
 #include "session/receiver.h"
 #include "session/session_state.h"
-#include "shell/panel_status_bar.h"
-#include "shell/quillet.h"
 #include "shell/status.h"
 
-#include <QLabel>
-#include <QProgressBar>
-#include <cstring>
+#include <optional>
 
 namespace {
 
 bool TextBlockVersion(std::uint8_t version) {
     return version >= kFirstTextBlockVersion && version <= kLastTextBlockVersion;
-}
-
-void ShowInfoLine(QLabel* label, const QString& text) {
-    ShowColouredLine(label, text, kColorButtonFace, kColorBlack);
-    label->repaint();
 }
 
 } // namespace
@@ -36,10 +27,10 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
     // since, and otherwise every press would silently do nothing.
     if (OpenPortIndex == SelectedPortIndex && FlushPort(SelectedPortIndex) < 0)
         OpenPortIndex = static_cast<std::int16_t>(SelectedPortIndex - 1);
-    OpenSelectedPort();
+    ShowPortOpenFailure(OpenSelectedPort());
     ShowPortPanel(statusBar);
     ShowRunningButtons();
-    progressBar->setValue(0);
+    ShowProgress(progressBar, 0);
     if (FlushPort(SelectedPortIndex) < 0) {
         ShowIdleButtons();
         return kSearchPortUnusable;
@@ -55,16 +46,16 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
     AbortRequested = 0; // a Stop pressed while no session ran must not end this one
 
     CommandBuffer[0] = ProbeByte();
-    progressBar->setMaximum(100);
+    SetProgressRange(progressBar, 100);
     bool found = false;
     for (int attempt = 0; attempt < kSearchAttempts && !found; ++attempt) {
         DrainInput(); // a late answer to the previous probe is not this probe's answer
         ClearDeviceInfo();
         if (Form5 != nullptr) {
-            progressBar->setValue(100 - attempt);
-            statusBar->setPanelText(StatusPanelIndex, QStringLiteral("Search Device"));
+            ShowProgress(progressBar, 100 - attempt);
+            ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Search Device"));
         } else {
-            statusBar->setPanelText(StatusPanelIndex, QStringLiteral("Try %1").arg(attempt));
+            ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Try %1").arg(attempt));
         }
         AckReceived = 0;
         NakReceived = 0;
@@ -72,7 +63,7 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
         switch (WaitReply(static_cast<int>(kProbeReplyWait.count()))) {
         case -2:
             ReportSessionError(kExchangeStopped);
-            progressBar->setValue(0);
+            ShowProgress(progressBar, 0);
             return kSearchStopped;
         case 1:
             found = true;
@@ -81,9 +72,9 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
             break; // silence or 'N': probe again
         }
     }
-    progressBar->setValue(0);
+    ShowProgress(progressBar, 0);
     if (!found) {
-        statusBar->setPanelText(StatusPanelIndex, QStringLiteral("Device not Found"));
+        ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Device not Found"));
         ShowIdleButtons();
         return kSearchNotFound;
     }
@@ -96,14 +87,13 @@ void ShowDeviceInfo() {
     const bool fromRecord = VersionRecordSeen != 0;
     const std::uint8_t board = fromRecord ? DeviceInfo.BoardCode : ImageBoardCode;
     const std::uint8_t preparation = fromRecord ? DeviceInfo.PreparationCode : ImagePreparationCode;
-    ShowInfoLine(Form1->Label3,
-                 QString::asprintf("BIOS:%02d - %s - Preparation%02x", DeviceInfo.BiosVersion,
-                                   BoardName(board), preparation));
+    const QString line = QString::asprintf("BIOS:%02d - %s - Preparation%02x",
+                                           DeviceInfo.BiosVersion, BoardName(board), preparation);
+    std::optional<QString> boardText;
     if (TextBlockVersion(DeviceInfo.BiosVersion)) {
         if (static_cast<std::uint8_t>(DeviceText[0]) == 0xFF)
             DeviceText[0] = '\0'; // an erased text area on the board
-        ShowInfoLine(Form1->Label4, QString::fromLatin1(DeviceText));
-    } else {
-        Form1->Label4->setVisible(false);
+        boardText = QString::fromLatin1(DeviceText);
     }
+    ShowIdentityLines(line, boardText);
 }

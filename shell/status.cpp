@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPalette>
+#include <QProgressBar>
 #include <QPushButton>
 #include <utility>
 
@@ -109,6 +111,24 @@ void ShowPortPanel(PanelStatusBar* statusBar) {
     statusBar->setPanelText(PortPanelIndex, text);
 }
 
+void ShowPortOpenFailure(const PortOpenResult& result) {
+    const char* box = nullptr;
+    if (result.failure == PortFailure::kLineRefused)
+        box = "Unable to configure the serial port";
+    else if (result.failure == PortFailure::kTimeoutsRefused)
+        box = "Unable to set the time-out parameters";
+    if (box != nullptr) {
+        QMessageBox message(QMessageBox::NoIcon, QStringLiteral("Error"), QString::fromLatin1(box),
+                            QMessageBox::Ok);
+        message.exec();
+    }
+    if (result.failure == PortFailure::kNone)
+        return;
+    ShowResult(QStringLiteral("Invalid Port Com"), kColorRed, 0);
+    ShowPortFailure(QStringLiteral("COM%1: ").arg(SelectedPortIndex + 1) +
+                    PortFailureReason(result.port));
+}
+
 namespace {
 // The start/stop pair of the window in use (start first), or nothing without a window.
 std::pair<QPushButton*, QPushButton*> SessionButtons() {
@@ -135,4 +155,38 @@ void ShowRunningButtons() {
         return;
     stop->setVisible(true);
     start->setVisible(false);
+}
+
+PanelStatusBar* MainStatusBar() {
+    return Form1 != nullptr ? Form1->StatusBar1 : nullptr;
+}
+
+PanelStatusBar* CompactStatusBar() {
+    return Form5 != nullptr ? Form5->StatusBar1 : nullptr;
+}
+
+void ShowPanelText(PanelStatusBar* statusBar, std::int32_t index, const QString& text) {
+    if (statusBar != nullptr)
+        statusBar->setPanelText(index, text); // ignores indices outside its panels
+}
+
+void SetProgressRange(QProgressBar* progressBar, int maximum) {
+    progressBar->setMaximum(maximum);
+}
+
+void ShowProgress(QProgressBar* progressBar, int position) {
+    progressBar->setValue(position);
+}
+
+void ShowIdentityLines(const QString& device, const std::optional<QString>& boardText) {
+    if (Form1 == nullptr)
+        return;
+    ShowColouredLine(Form1->Label3, device, kColorButtonFace, kColorBlack);
+    Form1->Label3->repaint();
+    if (boardText) {
+        ShowColouredLine(Form1->Label4, *boardText, kColorButtonFace, kColorBlack);
+        Form1->Label4->repaint();
+    } else {
+        Form1->Label4->setVisible(false);
+    }
 }

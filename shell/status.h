@@ -5,9 +5,12 @@
 #include <QColor>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 class PanelStatusBar;
 class QLabel;
+class QProgressBar;
+struct PortOpenResult;
 class TForm1;
 class TForm3;
 class TForm4;
@@ -53,8 +56,26 @@ void ShowPortFailure(const QString& reason);
 void ShowStatus(const QString& text, ColorValue colour);
 // "COM<n>" for the selected port, or "-----" when no valid port is selected.
 void ShowPortPanel(PanelStatusBar* statusBar);
+// Why the chosen port cannot be used: a refused line or time-out setting in a message box of
+// its own, then "Invalid Port Com" as a result with the port's state beside it
+// (ShowPortFailure). Nothing when the port is usable.
+void ShowPortOpenFailure(const PortOpenResult& result);
 
 // The start/stop button pair of the window in use: idle shows the start button (focused),
 // running shows the stop button in its place.
 void ShowIdleButtons();
 void ShowRunningButtons();
+
+// The status bars of the two main windows; nullptr when that window does not exist.
+PanelStatusBar* MainStatusBar();
+PanelStatusBar* CompactStatusBar();
+// Writes a panel and repaints it at once; a null bar or a negative index writes nothing.
+void ShowPanelText(PanelStatusBar* statusBar, std::int32_t index, const QString& text);
+
+// A session's progress on the bar it was given: the range 0..maximum, and the position.
+void SetProgressRange(QProgressBar* progressBar, int maximum);
+void ShowProgress(QProgressBar* progressBar, int position);
+
+// The main window's identity lines: the device line, and beneath it the board's own text, or
+// that line hidden when there is none. Both are repainted at once. Nothing without the window.
+void ShowIdentityLines(const QString& device, const std::optional<QString>& boardText);

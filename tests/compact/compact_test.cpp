@@ -76,7 +76,7 @@ TEST(CompactLayout, AFailedPortSaysWhyInTheFreeChipPanel) {
     CompactUpdater u({});
     SelectedPortIndex = 6; // COM7: nothing there
     OpenPortIndex = 5;
-    OpenSelectedPort();
+    ShowPortOpenFailure(OpenSelectedPort());
     EXPECT_EQ(u.panel(StatusPanelIndex), QStringLiteral("Invalid Port Com"));
     EXPECT_EQ(u.panel(2), QStringLiteral("COM7: no device on this port (unplugged?)"));
     ShowStatus(QStringLiteral(" Programming... "), kColorButtonFace);

@@ -1,13 +1,8 @@
 // The COM port driver against real pseudo-terminals: the test holds the master side and plays
 // the board; the driver opens the slave through a COM<n> link in a temporary QUILLET_COM_DIR.
 #include "serial/comport.h"
-#include "shell/quillet.h"
-#include "shell/status.h"
 #include "support/temp_env.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QMessageBox>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -101,24 +96,6 @@ int OpenDescriptorCount() {
     return count;
 }
 
-// Closes every message box that opens while it lives, remembering caption and text.
-class MessageBoxWatcher {
-public:
-    MessageBoxWatcher() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                seen.push_back(box->windowTitle() + QStringLiteral("|") + box->text());
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer_.start(10);
-    }
-    std::vector<QString> seen;
-
-private:
-    QTimer timer_;
-};
-
 class ComPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -131,7 +108,6 @@ protected:
     void TearDown() override {
         for (int index = 0; index < kPortCount; ++index)
             ClosePort(index);
-        Form1 = nullptr;
         pty_.reset();
         EXPECT_EQ(OpenDescriptorCount(), baseline_) << "the driver leaked a descriptor";
     }
@@ -144,7 +120,7 @@ protected:
     std::string com(int number) const {
         return env_.comDir().toStdString() + "/COM" + std::to_string(number);
     }
-    PortRecord* open(int index) { return OpenPort(index, 115200, 0, 2, 8); }
+    PortRecord* open(int index) { return OpenPort(index, 115200, 0, 2, 8).record; }
 
     TempEnvironment env_;
     std::unique_ptr<PseudoTerminal> pty_;
@@ -177,7 +153,7 @@ TEST_F(ComPortTest, SelectedPortRunsAt115200EightDataBitsNoParityTwoStopBitsRaw)
 
 TEST_F(ComPortTest, OpenPortAppliesTheBaudRateAndStopBitsItIsGiven) {
     link(1, pty_->slavePath());
-    ASSERT_NE(OpenPort(0, 9600, 0, 0, 8), nullptr); // 9600 baud, one stop bit
+    ASSERT_NE(OpenPort(0, 9600, 0, 0, 8).record, nullptr); // 9600 baud, one stop bit
 
     termios tio{};
     ASSERT_EQ(::tcgetattr(pty_->master(), &tio), 0);
@@ -197,14 +173,13 @@ struct RefusedCase {
 class ComPortRefusedLineTest : public ComPortTest,
                                public ::testing::WithParamInterface<RefusedCase> {};
 
-TEST_P(ComPortRefusedLineTest, ShowsTheConfigureMessageAndLeavesThePortClosed) {
+TEST_P(ComPortRefusedLineTest, IsARefusedLineAndLeavesThePortClosed) {
     const RefusedCase& c = GetParam();
     link(1, pty_->slavePath());
-    MessageBoxWatcher boxes;
-    EXPECT_EQ(OpenPort(0, c.baud, c.parityCode, c.stopBitCode, c.dataBits), nullptr);
+    const PortOpenResult result = OpenPort(0, c.baud, c.parityCode, c.stopBitCode, c.dataBits);
+    EXPECT_EQ(result.record, nullptr);
+    EXPECT_EQ(result.failure, PortFailure::kLineRefused);
     EXPECT_EQ(PortTable[0].open, 0);
-    ASSERT_EQ(boxes.seen.size(), 1u);
-    EXPECT_EQ(boxes.seen[0], QStringLiteral("Error|Unable to configure the serial port"));
 }
 
 // A pseudo-terminal carries 8-bit characters without parity only: the kernel quietly changes
@@ -217,16 +192,17 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"SevenDataBitsEvenParityOnAPseudoTerminal", 115200, 2, 2, 7}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
 
-TEST_F(ComPortTest, SomethingThatIsNoSerialLineIsRefusedWithoutAMessage) {
+TEST_F(ComPortTest, SomethingThatIsNoSerialLineIsRefused) {
     const std::string file = env_.comDir().toStdString() + "/plain-file";
     Fd created(::open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
     ASSERT_GE(created.get(), 0);
     created.reset();
     link(1, file);
-    MessageBoxWatcher boxes;
-    EXPECT_EQ(open(0), nullptr);
+    const PortOpenResult result = OpenPort(0, 115200, 0, 2, 8);
+    EXPECT_EQ(result.record, nullptr);
+    EXPECT_EQ(result.failure, PortFailure::kOpenRefused);
+    EXPECT_EQ(result.os.error, serial_os::Error::kUnsupported);
     EXPECT_EQ(PortTable[0].open, 0);
-    EXPECT_TRUE(boxes.seen.empty());
 }
 
 TEST_F(ComPortTest, APortHeldByOneRecordCannotBeOpenedAgain) {
@@ -410,40 +386,32 @@ TEST_F(ComPortTest, ClosedPortsRefuseEveryOperation) {
 }
 
 TEST_F(ComPortTest, OpenSelectedPortWithAnUnchangedIndexMakesNoCall) {
-    TForm1 window;
-    Form1 = &window;
-    QLabel* line = window.Label2;
-    line->setText(QStringLiteral("untouched"));
     SelectedPortIndex = 4;
     OpenPortIndex = 4;
 
-    OpenSelectedPort(); // COM5 does not even exist: an open would fail and say so
-    EXPECT_EQ(line->text(), QStringLiteral("untouched"));
+    // COM5 does not even exist: an open would fail and say so.
+    EXPECT_EQ(OpenSelectedPort().failure, PortFailure::kNone);
     EXPECT_EQ(PortTable[4].open, 0);
 
     link(5, pty_->slavePath()); // and with a device there, nothing opens it either
-    OpenSelectedPort();
+    EXPECT_EQ(OpenSelectedPort().failure, PortFailure::kNone);
     EXPECT_EQ(PortTable[4].open, 0);
-    EXPECT_EQ(line->text(), QStringLiteral("untouched"));
 }
 
-TEST_F(ComPortTest, OpenSelectedPortOnAnAbsentPortSaysInvalidPortComOnce) {
-    TForm1 window;
-    Form1 = &window;
+TEST_F(ComPortTest, OpenSelectedPortOnAnAbsentPortReportsItOnce) {
     SelectedPortIndex = 2;
     OpenPortIndex = 1;
 
-    OpenSelectedPort();
-    EXPECT_EQ(window.Label2->text(), QStringLiteral("Invalid Port Com"));
+    const PortOpenResult result = OpenSelectedPort();
+    EXPECT_EQ(result.failure, PortFailure::kOpenRefused);
+    EXPECT_EQ(result.os.error, serial_os::Error::kAbsent);
     EXPECT_EQ(PortTable[2].open, 0);
     EXPECT_EQ(OpenPortIndex, 2);
 
     // A failed open is not retried until the selection changes.
-    window.Label2->setText(QString());
     link(3, pty_->slavePath());
-    OpenSelectedPort();
+    EXPECT_EQ(OpenSelectedPort().failure, PortFailure::kNone);
     EXPECT_EQ(PortTable[2].open, 0);
-    EXPECT_EQ(window.Label2->text(), QString());
 }
 
 TEST_F(ComPortTest, ChangingTheSelectionOpensTheNewPortAndReleasesTheOldOne) {

@@ -73,7 +73,7 @@ TEST_P(PortFailureShown, BesideInvalidPortCom) {
         break;
     }
 
-    OpenSelectedPort();
+    ShowPortOpenFailure(OpenSelectedPort());
     unprivileged.reset();
     EXPECT_EQ(PortTable[2].open, 0);
     EXPECT_EQ(window_.Label2->text(), QStringLiteral("Invalid Port Com"));

@@ -7,6 +7,7 @@
 #include "shell/quillet.h"
 #include "shell/settings.h"
 #include "shell/status.h"
+#include "support/message_boxes.h"
 #include "support/temp_env.h"
 
 #include <QLabel>
@@ -170,6 +171,42 @@ TEST(StatusReporting, PortPanelFollowsTheSelection) {
     EXPECT_EQ(main.portPanel(), QStringLiteral("-----"));
     SelectedPortIndex = 0;
 }
+
+// What the user is told when the chosen port cannot be used, by the driver's reason.
+struct PortFailureCase {
+    const char* name;
+    PortFailure failure;
+    const char* box; // caption|text of the message box, or nullptr for none
+    const char* line;
+};
+
+class PortFailureTest : public ::testing::TestWithParam<PortFailureCase> {};
+
+TEST_P(PortFailureTest, ShowsTheBoxOfItsReasonThenInvalidPortCom) {
+    const PortFailureCase& c = GetParam();
+    TempEnvironment env;
+    MainWindow main;
+    MessageBoxWatcher boxes;
+    ShowPortOpenFailure(PortOpenResult{nullptr, c.failure, {}, {}});
+    const std::vector<QString> expected = c.box != nullptr
+                                              ? std::vector<QString>{QString::fromLatin1(c.box)}
+                                              : std::vector<QString>{};
+    EXPECT_EQ(boxes.seen, expected);
+    EXPECT_EQ(main.window->Label2->text(), QString::fromLatin1(c.line));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, PortFailureTest,
+    ::testing::Values(
+        PortFailureCase{"Usable", PortFailure::kNone, nullptr, ""},
+        PortFailureCase{"Absent", PortFailure::kOpenRefused, nullptr, "Invalid Port Com"},
+        PortFailureCase{"NoSerialLine", PortFailure::kNotSerial, nullptr, "Invalid Port Com"},
+        PortFailureCase{"LineRefused", PortFailure::kLineRefused,
+                        "Error|Unable to configure the serial port", "Invalid Port Com"},
+        PortFailureCase{"TimeoutsRefused", PortFailure::kTimeoutsRefused,
+                        "Error|Unable to set the time-out parameters", "Invalid Port Com"},
+        PortFailureCase{"LostAfterOpening", PortFailure::kLost, nullptr, "Invalid Port Com"}),
+    [](const ::testing::TestParamInfo<PortFailureCase>& info) { return info.param.name; });
 
 TEST(MainWindow, ChangePortHidesTheResultAndIdentityLines) {
     TempEnvironment env;
