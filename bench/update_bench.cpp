@@ -6,7 +6,7 @@
 #include "session/search.h"
 #include "shell/quillet.h"
 #include "shell/status.h"
-#include "sim_board.h"
+#include "support/sim_board.h"
 
 #include <QApplication>
 #include <QDir>

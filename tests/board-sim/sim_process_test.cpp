@@ -1,6 +1,6 @@
 // quillet-board-sim as a process: started by SimBoard, played against through its COM link.
 #include "host_port.h"
-#include "sim_board.h"
+#include "support/sim_board.h"
 
 #include <gtest/gtest.h>
 
