@@ -18,6 +18,12 @@ inline constexpr int kCatalogueRows = 255;   // board codes 0..254
 inline constexpr int kCatalogueColumns = 10; // chip slots; only 0..6 are reachable
 inline constexpr std::uint8_t ImageKeyConstant = 0x6B;
 
+// Chip codes the catalogue treats apart: 0xC7 has a large boot area; 0xFE has word addresses,
+// a column of its own and its image header at 1024.
+inline constexpr std::uint8_t kChip24J10 = 0xC7;
+inline constexpr std::uint8_t kChip24HJ64 = 0xFE;
+inline constexpr int kChip24HJ64Slot = 6;
+
 extern ImageDescriptor ImageCatalogue[kCatalogueRows][kCatalogueColumns];
 extern ImageDescriptor SelectedImage;
 // Releases are built with their images scrambled (see the release tool).
@@ -42,10 +48,10 @@ constexpr int ChipSlot(std::uint8_t chipCode) {
         return 3;
     case 'F':
         return 4;
-    case 0xC7:
+    case kChip24J10:
         return 5;
-    case 0xFE:
-        return 6;
+    case kChip24HJ64:
+        return kChip24HJ64Slot;
     default:
         return 0;
     }
@@ -58,7 +64,7 @@ constexpr std::uint8_t ImageKey(std::uint8_t value, std::uint8_t scrambled) {
 }
 // Positions of the image's own board and preparation codes in FlashData for a chip slot.
 constexpr int ImageBoardCodeOffset(int chipSlot) {
-    return chipSlot == 6 ? 1024 : 14;
+    return chipSlot == kChip24HJ64Slot ? 1024 : 14;
 }
 
 // Display names. BoardName falls back to "KJA_R02" outside 1..BoardNameCount-1.

@@ -7,6 +7,7 @@
 #include "serial/port_state.h"
 #include "serial/serial_os.h"
 
+#include <chrono>
 #include <cstdint>
 
 struct PortRecord {
@@ -69,5 +70,7 @@ PortOpenResult OpenSelectedPort();
 // when the port is not open or the read failed. A hang-up closes the record.
 int ReadPort(int index, std::uint8_t* buffer, int capacity);
 
+// The cycle of every wait: one sleep, then one pass over the pending window events.
+inline constexpr std::chrono::milliseconds kPumpCycle{5};
 // Sleeps 5 ms and processes pending window events once, per 5 ms of ms (rounded up).
 void PumpDelay(int ms);

@@ -3,17 +3,12 @@
 #include "serial/comport.h"
 
 #include <QCoreApplication>
-#include <chrono>
 #include <thread>
-
-namespace {
-constexpr std::chrono::milliseconds kCycle{5};
-} // namespace
 
 void PumpDelay(int ms) {
     // A request that is not a multiple of the cycle is rounded up (7 ms makes two cycles).
-    for (int left = ms; left > 0; left -= static_cast<int>(kCycle.count())) {
-        std::this_thread::sleep_for(kCycle);
+    for (int left = ms; left > 0; left -= static_cast<int>(kPumpCycle.count())) {
+        std::this_thread::sleep_for(kPumpCycle);
         QCoreApplication::processEvents();
     }
 }

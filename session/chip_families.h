@@ -3,10 +3,9 @@
 // table at build time.
 #pragma once
 
-#include <cstdint>
+#include "catalogue/catalogue.h" // the chip codes kChip24J10 and kChip24HJ64
 
-inline constexpr std::uint8_t kChip24HJ64 = 0xFE;
-inline constexpr std::uint8_t kChip24J10 = 0xC7;
+#include <cstdint>
 
 // Protected areas at the top of program memory that the bootloader keeps for itself.
 inline constexpr std::int32_t kBootAreaBefore5 = 320; // chips 'B'..'F', bootloader below 5

@@ -28,14 +28,14 @@ std::int16_t SendFrame(std::uint8_t* buffer, int n) {
             return kExchangeNoReply;
         }
         switch (WaitReply(static_cast<int>(kFrameReplyWait.count()))) {
-        case 1:
+        case kWaitAccepted:
             return kExchangeAccepted;
-        case 0:
+        case kWaitNoReply:
             return kExchangeNoReply; // no resend after silence
-        case -2:
+        case kWaitStopped:
             return kExchangeStopped;
         default:
-            break; // 'N': resend the same bytes at once
+            break; // kWaitRefused: resend the same bytes at once
         }
         // Always the main window's bar, also while the compact window is the one on screen.
         ShowPanelText(MainStatusBar(), StatusPanelIndex, QString::asprintf("Resend %d", attempt));

@@ -4,13 +4,13 @@
 #include "serial/comport.h"
 #include "session/chip_families.h"
 #include "session/framing.h"
+#include "session/programming_plan.h"
 #include "session/protocol.h"
 #include "session/receiver.h"
 #include "session/search.h"
 #include "session/session_state.h"
 #include "shell/status.h"
 
-#include <algorithm>
 #include <cstring>
 
 std::int32_t AddressUnit = 1;
@@ -24,12 +24,7 @@ std::int32_t ProgramLength = 0;
 
 namespace {
 
-constexpr int kFillLength = 300; // bytes of CommandBuffer preset before each frame is built
-constexpr int kTextBlockPolls = 250;
-
-bool TextBlockVersion(std::uint8_t version) {
-    return version >= kFirstTextBlockVersion && version <= kLastTextBlockVersion;
-}
+constexpr int kTextBlockPolls = 250; // about 1.25 s of pump cycles
 
 // Does the image's preparation fit the device's? D: the device's code, I: the image's.
 bool PreparationMismatch(std::uint8_t device, std::uint8_t image) {
@@ -56,23 +51,172 @@ bool PreparationMismatch(std::uint8_t device, std::uint8_t image) {
     return mismatch || !fits;
 }
 
-// Writes command, address (high first) and the length field; returns the header length.
-int WriteBlockHeader(std::int32_t address, std::int32_t length) {
-    CommandBuffer[0] = kCmdWriteFlashBlock;
-    CommandBuffer[1] = static_cast<std::uint8_t>(address >> 8);
-    CommandBuffer[2] = static_cast<std::uint8_t>(address);
-    if (BlockSize <= 255) {
-        CommandBuffer[3] = static_cast<std::uint8_t>(length);
-        return 4;
-    }
-    CommandBuffer[3] = static_cast<std::uint8_t>(length >> 8);
-    CommandBuffer[4] = static_cast<std::uint8_t>(length);
-    return 5;
-}
-
 // A device that vanished mid-run (its port record was closed) ends the run at once.
 bool DeviceVanished() {
     return FlushPort(SelectedPortIndex) < 0;
+}
+
+// The compact window shows no image warnings at all.
+void ImageWarning(const QString& text) {
+    if (Form5 != nullptr)
+        return;
+    ShowResult(text, kColorRed, 0);
+    ShowPanelText(MainStatusBar(), ChipPanelIndex, QStringLiteral("Warning"));
+    ShowDeviceInfo();
+}
+
+// Newer bootloaders send a text block after their identity; it is given about 1.25 s, and the
+// run goes on whether or not it came.
+void WaitForTextBlock() {
+    if (!IsTextBlockVersion(DeviceInfo.BiosVersion))
+        return;
+    for (int polls = 0; BlockComplete == 0; ++polls) {
+        PollReplies();
+        PumpDelay(static_cast<int>(kPumpCycle.count()));
+        if (polls == kTextBlockPolls)
+            break;
+    }
+}
+
+// Sets the chip parameters and the run's sizes; false (after saying why) when the chip is
+// unknown or the image cannot be programmed. Only 0xFE refuses an image that is too long;
+// the others cut it to the programmable area.
+bool SetUpRun(PanelStatusBar* statusBar) {
+    const std::uint8_t chip = DeviceInfo.ChipCode;
+    const ChipFamily* family = FindChipFamily(chip);
+    if (family == nullptr) {
+        ShowResult(QStringLiteral(" Error !! "), kColorRed, 0);
+        if (ChipPanelIndex > 0)
+            ShowPanelText(statusBar, ChipPanelIndex, QStringLiteral("Unknow Device"));
+        return false;
+    }
+    SetupChipParameters(chip, DeviceInfo.BiosVersion);
+    const RunLayout layout = ChipRunLayout(*family, AddressUnit, BootAreaSize, LargeBootAreaSize,
+                                           SelectedImage.FlashSize);
+    BlockSize = layout.blockSize;
+    ProgramLimit = layout.programLimit;
+    ProgramLength = layout.programLength;
+    if (chip == kChip24HJ64 && 2 * ProgramLimit < SelectedImage.FlashSize) {
+        ImageTooBigWarning();
+        return false;
+    }
+    if (SelectedImage.FlashSize <= 1) {
+        NoImageWarning();
+        return false;
+    }
+    if (ChipPanelIndex > 0)
+        ShowPanelText(statusBar, ChipPanelIndex, QString::fromLatin1(family->statusText));
+    return true;
+}
+
+// Reads the image's own board and preparation codes, shows the identity and refuses an image
+// built for another board or preparation, before anything is written.
+bool ImageFitsBoard(PanelStatusBar* statusBar) {
+    const std::uint8_t chip = DeviceInfo.ChipCode;
+    const std::uint8_t key = ImageKey(0, ImagesScrambled);
+    const int header = ImageBoardCodeOffset(ChipSlot(chip));
+    ImageBoardCode = SelectedImage.FlashData[header] ^ key;
+    ImagePreparationCode = SelectedImage.FlashData[header + 1] ^ key;
+    if (chip == kChip24HJ64 && IsTextBlockVersion(DeviceInfo.BiosVersion)) {
+        SkipStart = ProtectedStart;
+        SkipLength = ProtectedLength;
+    }
+    ShowDeviceInfo();
+
+    if (ImageBoardCode == 0 || ImageBoardCode == 0xFF || VersionRecordSeen == 0)
+        return true;
+    if (BoardCheckMask(DeviceInfo.BoardCode, DeviceInfo.PreparationCode, ImageBoardCode,
+                       ImagePreparationCode) == 0)
+        return true;
+    ShowResult(
+        QString::asprintf("%s - Preparation%x", BoardName(ImageBoardCode), ImagePreparationCode),
+        kColorRed, 0);
+    if (ChipPanelIndex >= 0)
+        ShowPanelText(statusBar, ChipPanelIndex, QStringLiteral("Warning!!"));
+    if (ImagePanelIndex >= 0)
+        ShowPanelText(statusBar, ImagePanelIndex, QStringLiteral("not suitable apparatus"));
+    return false;
+}
+
+// Bootloaders from version 5 that sent an identity record are switched into programming
+// mode. Whatever the answer (even a Stop, which this wait consumes), programming follows.
+void EnterProgramMode(PanelStatusBar* statusBar) {
+    if (VersionRecordSeen == 0 || DeviceInfo.BiosVersion < 5)
+        return;
+    ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Entry in PrgMode"));
+    AckReceived = 0;
+    NakReceived = 0;
+    CommandBuffer[0] = kCmdEnterProgramMode;
+    WritePort(SelectedPortIndex, CommandBuffer, 1);
+    WaitReply(static_cast<int>(kProgramModeReplyWait.count()));
+}
+
+RunLayout CurrentLayout() {
+    RunLayout layout;
+    layout.addressUnit = AddressUnit;
+    layout.blockSize = BlockSize;
+    layout.programLimit = ProgramLimit;
+    layout.programLength = ProgramLength;
+    layout.skipStart = SkipStart;
+    layout.skipLength = SkipLength;
+    layout.fixKey = ImageKey(static_cast<std::uint8_t>(ProgramLimit), ImagesScrambled);
+    return layout;
+}
+
+// Builds one planned frame in CommandBuffer and sends it.
+std::int16_t SendPlannedFrame(const PlannedFrame& frame) {
+    const int n = static_cast<int>(frame.bytes.size());
+    std::memcpy(CommandBuffer, frame.bytes.data(), frame.bytes.size());
+    return SendFrame(CommandBuffer, n);
+}
+
+// What the window shows before a frame goes out.
+void ShowFrameStarting(const PlannedFrame& frame, QProgressBar* progressBar,
+                       PanelStatusBar* statusBar) {
+    switch (frame.kind) {
+    case FrameKind::kFullBlock:
+    case FrameKind::kLastBlock:
+        if (Form5 == nullptr)
+            ShowPanelText(statusBar, StatusPanelIndex,
+                          QString::asprintf("Program %05d (%05x)", frame.address, frame.address));
+        if (frame.kind == FrameKind::kFullBlock)
+            ShowProgress(progressBar, frame.end);
+        break;
+    case FrameKind::kFixBlock:
+        ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Fix Program"));
+        break;
+    case FrameKind::kEepromByte:
+        if (frame.address == 0) {
+            ShowProgress(progressBar, 0);
+            SetProgressRange(progressBar, SelectedImage.EepromSize);
+        }
+        if (Form5 == nullptr)
+            ShowPanelText(statusBar, StatusPanelIndex,
+                          QString::asprintf("Program EEP %d", frame.address));
+        break;
+    }
+}
+
+// Sends the plan; false (after reporting it) when the run ends early. Silence after a full
+// block is passed over (the bootloader may rely on that), but not a device that has gone;
+// every other frame must be acknowledged.
+bool SendPlan(const std::vector<PlannedFrame>& plan, QProgressBar* progressBar,
+              PanelStatusBar* statusBar) {
+    for (const PlannedFrame& frame : plan) {
+        ShowFrameStarting(frame, progressBar, statusBar);
+        if (frame.skipped)
+            continue;
+        const std::int16_t r = SendPlannedFrame(frame);
+        const bool passedOver =
+            frame.kind == FrameKind::kFullBlock && r == kExchangeNoReply && !DeviceVanished();
+        if (r < 0 && !passedOver) {
+            ReportSessionError(r);
+            return false;
+        }
+        if (frame.kind == FrameKind::kEepromByte)
+            ShowProgress(progressBar, frame.address);
+    }
+    return true;
 }
 
 } // namespace
@@ -104,17 +248,6 @@ void SetupChipParameters(std::uint8_t chipCode, std::uint8_t biosVersion) {
     ResetPatchLength = ResetPatchLengthOf(chipCode);
 }
 
-namespace {
-// The compact window shows no image warnings at all.
-void ImageWarning(const QString& text) {
-    if (Form5 != nullptr)
-        return;
-    ShowResult(text, kColorRed, 0);
-    ShowPanelText(MainStatusBar(), ChipPanelIndex, QStringLiteral("Warning"));
-    ShowDeviceInfo();
-}
-} // namespace
-
 void NoImageWarning() {
     ImageWarning(QStringLiteral(" No Hex inside !! "));
 }
@@ -125,183 +258,29 @@ void ImageTooBigWarning() {
 
 void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     ShowProgress(progressBar, 0);
-
-    // Newer bootloaders send a text block after their identity; give it about 1.25 s.
-    if (TextBlockVersion(DeviceInfo.BiosVersion)) {
-        for (int polls = 0; BlockComplete == 0; ++polls) {
-            PollReplies();
-            PumpDelay(static_cast<int>(kPumpCycle.count()));
-            if (polls == kTextBlockPolls)
-                break;
-        }
-    }
+    WaitForTextBlock();
     if (VersionRecordSeen == 0)
-        DeviceInfo.BoardCode = 2;
+        DeviceInfo.BoardCode = 2; // what a bootloader without identity record is taken for
     SelectImage(DeviceInfo.ChipCode, DeviceInfo.BoardCode);
-
-    const std::uint8_t chip = DeviceInfo.ChipCode;
-    const ChipFamily* family = FindChipFamily(chip);
-    if (family == nullptr) {
-        ShowResult(QStringLiteral(" Error !! "), kColorRed, 0);
-        if (ChipPanelIndex > 0)
-            ShowPanelText(statusBar, ChipPanelIndex, QStringLiteral("Unknow Device"));
+    if (!SetUpRun(statusBar) || !ImageFitsBoard(statusBar))
         return;
-    }
-    SetupChipParameters(chip, DeviceInfo.BiosVersion);
-    if (chip == kChip24HJ64) {
-        BlockSize = BlockSizeOf(chip);
-        ProgramLimit = ProgramLimitOf(*family, BootAreaSize, LargeBootAreaSize);
-        ProgramLength = SelectedImage.FlashSize;
-        // Only this family refuses an image that does not fit; the others cut it.
-        if (2 * ProgramLimit < SelectedImage.FlashSize) {
-            ImageTooBigWarning();
-            return;
-        }
-    } else {
-        BlockSize = BlockSizeOf(chip);
-        ProgramLimit = ProgramLimitOf(*family, BootAreaSize, LargeBootAreaSize);
-        ProgramLength = std::min(SelectedImage.FlashSize, ProgramLimit);
-    }
-    if (SelectedImage.FlashSize <= 1) {
-        NoImageWarning();
-        return;
-    }
-    if (ChipPanelIndex > 0)
-        ShowPanelText(statusBar, ChipPanelIndex, QString::fromLatin1(family->statusText));
-
-    // The image's own board and preparation codes.
-    const std::uint8_t key = ImageKey(0, ImagesScrambled);
-    const int header = ImageBoardCodeOffset(ChipSlot(chip));
-    ImageBoardCode = SelectedImage.FlashData[header] ^ key;
-    ImagePreparationCode = SelectedImage.FlashData[header + 1] ^ key;
-    if (chip == kChip24HJ64 && TextBlockVersion(DeviceInfo.BiosVersion)) {
-        SkipStart = ProtectedStart;
-        SkipLength = ProtectedLength;
-    }
-    ShowDeviceInfo();
-
-    // Refuse an image built for another board or preparation before anything is written.
-    if (ImageBoardCode != 0 && ImageBoardCode != 0xFF && VersionRecordSeen != 0) {
-        if (BoardCheckMask(DeviceInfo.BoardCode, DeviceInfo.PreparationCode, ImageBoardCode,
-                           ImagePreparationCode) != 0) {
-            ShowResult(QString::asprintf("%s - Preparation%x", BoardName(ImageBoardCode),
-                                         ImagePreparationCode),
-                       kColorRed, 0);
-            if (ChipPanelIndex >= 0)
-                ShowPanelText(statusBar, ChipPanelIndex, QStringLiteral("Warning!!"));
-            if (ImagePanelIndex >= 0)
-                ShowPanelText(statusBar, ImagePanelIndex, QStringLiteral("not suitable apparatus"));
-            return;
-        }
-    }
     if (Form5 == nullptr)
         ShowPanelText(statusBar, ImagePanelIndex,
                       QString::asprintf("Loaded %d bytes (%04X to %04X)",
                                         SelectedImage.FlashSize / AddressUnit, 0,
                                         ProgramLength / AddressUnit));
-
-    if (VersionRecordSeen != 0 && DeviceInfo.BiosVersion >= 5) {
-        ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Entry in PrgMode"));
-        AckReceived = 0;
-        NakReceived = 0;
-        CommandBuffer[0] = kCmdEnterProgramMode;
-        WritePort(SelectedPortIndex, CommandBuffer, 1);
-        // Whatever the answer (even a Stop, which this wait consumes), programming follows.
-        WaitReply(static_cast<int>(kProgramModeReplyWait.count()));
-    }
+    EnterProgramMode(statusBar);
     ShowStatus(QStringLiteral(" Programming... "), kColorButtonFace);
 
     // The reset patch goes into the image in place and stays there for later runs.
+    const std::uint8_t key = ImageKey(0, ImagesScrambled);
     for (int j = 0; j < ResetPatchLength; ++j)
         SelectedImage.FlashData[j] = ResetPatch[j] ^ key;
 
     ShowProgress(progressBar, 0);
     SetProgressRange(progressBar, ProgramLength / AddressUnit);
-
-    int i = 0; // image byte index
-    int n = 0; // bytes in CommandBuffer
-    int h = 0; // header length - 1
-    while (i < ProgramLength) {
-        if (n == 0) {
-            const int address = i / AddressUnit;
-            if (Form5 == nullptr)
-                ShowPanelText(statusBar, StatusPanelIndex,
-                              QString::asprintf("Program %05d (%05x)", address, address));
-            std::memset(CommandBuffer, 0xFF, kFillLength);
-            n = WriteBlockHeader(address, BlockSize);
-            h = n - 1;
-        }
-        if (n - h <= BlockSize) {
-            CommandBuffer[n++] = SelectedImage.FlashData[i++];
-            continue;
-        }
-        // The block is full: send it, unless it ends inside the protected range.
-        const int end = i / AddressUnit;
-        ShowProgress(progressBar, end);
-        if (!(SkipStart != 0 && SkipStart <= end && end <= SkipStart + SkipLength)) {
-            const std::int16_t r = SendFrame(CommandBuffer, n);
-            // Silence on a full block is passed over (the bootloader may rely on that), but
-            // not a device that has gone.
-            if (r == kExchangeNoReply && DeviceVanished()) {
-                ReportSessionError(r);
-                return;
-            }
-            if (r != kExchangeAccepted && r != kExchangeNoReply) {
-                ReportSessionError(r);
-                return;
-            }
-        }
-        n = 0;
-    }
-
-    // The last block holds 1..BlockSize bytes; its length field is rewritten to match.
-    const int lastLength = n - h - 1;
-    if (BlockSize <= 255) {
-        CommandBuffer[3] = static_cast<std::uint8_t>(lastLength);
-    } else {
-        CommandBuffer[3] = static_cast<std::uint8_t>(lastLength >> 8);
-        CommandBuffer[4] = static_cast<std::uint8_t>(lastLength);
-    }
-    {
-        const std::int16_t r = SendFrame(CommandBuffer, n);
-        if (r < 0) {
-            ReportSessionError(r);
-            return;
-        }
-    }
-
-    // The fix block at the top of the programmable area, the fix bytes at its end.
-    ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Fix Program"));
-    const std::uint8_t fixKey = ImageKey(static_cast<std::uint8_t>(ProgramLimit), ImagesScrambled);
-    std::memset(CommandBuffer, static_cast<std::uint8_t>(~fixKey), kFillLength);
-    const int fixHeader = WriteBlockHeader(ProgramLimit, BlockSize);
-    for (int j = 0; j < SelectedImage.FixSize; ++j)
-        CommandBuffer[fixHeader + BlockSize - SelectedImage.FixSize + j] =
-            SelectedImage.FixData[j] ^ fixKey;
-    if (const std::int16_t r = SendFrame(CommandBuffer, fixHeader + BlockSize); r < 0) {
-        ReportSessionError(r);
+    if (!SendPlan(PlanProgramming(CurrentLayout(), SelectedImage), progressBar, statusBar))
         return;
-    }
-
-    if (SelectedImage.EepromSize > 0) {
-        ShowProgress(progressBar, 0);
-        SetProgressRange(progressBar, SelectedImage.EepromSize);
-        for (int j = 0; j < SelectedImage.EepromSize; ++j) {
-            if (Form5 == nullptr)
-                ShowPanelText(statusBar, StatusPanelIndex, QString::asprintf("Program EEP %d", j));
-            std::memset(CommandBuffer, 0xFF, kFillLength);
-            CommandBuffer[0] = kCmdWriteEepromByte;
-            CommandBuffer[1] = static_cast<std::uint8_t>(j);
-            CommandBuffer[2] = SelectedImage.EepromData[j];
-            CommandBuffer[3] = 0x01;
-            CommandBuffer[4] = 0x00;
-            if (const std::int16_t r = SendFrame(CommandBuffer, 5); r < 0) {
-                ReportSessionError(r);
-                return;
-            }
-            ShowProgress(progressBar, j);
-        }
-    }
 
     ShowProgress(progressBar, 0);
     if (Form5 != nullptr) {

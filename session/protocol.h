@@ -21,12 +21,12 @@ inline constexpr std::uint8_t kReplyVersion =
     'V'; // identity record: version, chip, board, preparation
 inline constexpr std::uint8_t kReplyTextBlock = 'R'; // text block: length, spare, data, 'K'
 
-// Bootloader versions that send a text block after their identity.
-inline constexpr std::uint8_t kFirstTextBlockVersion = 8;
-inline constexpr std::uint8_t kLastTextBlockVersion = 31;
+// Bootloader versions 8 to 31 send a text block after their identity.
+inline constexpr bool IsTextBlockVersion(std::uint8_t version) {
+    return version >= 8 && version <= 31;
+}
 
-// Timing: every wait is made of pump cycles.
-inline constexpr std::chrono::milliseconds kPumpCycle{5};
+// Reply waits; each is made of pump cycles (kPumpCycle, serial/comport.h).
 inline constexpr std::chrono::milliseconds kProbeReplyWait{100};
 inline constexpr std::chrono::milliseconds kFrameReplyWait{1000};
 inline constexpr std::chrono::milliseconds kProgramModeReplyWait{2000};

@@ -31,17 +31,17 @@ std::int16_t WaitReply(int ms) {
         PollReplies();
         // A device that vanished during the wait (its record was closed) will not answer.
         if (portWasOpen && !SessionPortOpen() && !AckReceived && !NakReceived && !AbortRequested)
-            return 0;
+            return kWaitNoReply;
         if (AbortRequested) {
             AbortRequested = 0;
-            return -2;
+            return kWaitStopped;
         }
         if (AckReceived)
-            return 1;
+            return kWaitAccepted;
         if (NakReceived)
-            return -1;
+            return kWaitRefused;
     }
-    return 0;
+    return kWaitNoReply;
 }
 
 void ClearDeviceInfo() {

@@ -7,6 +7,12 @@
 
 inline constexpr int kRxBufferSize = 3072; // one read takes at most this many bytes
 
+// Results of WaitReply.
+inline constexpr std::int16_t kWaitAccepted = 1; // 'K'
+inline constexpr std::int16_t kWaitNoReply = 0;  // nothing within the time
+inline constexpr std::int16_t kWaitRefused = -1; // 'N'
+inline constexpr std::int16_t kWaitStopped = -2; // the user pressed Stop (the request is cleared)
+
 // Parses bytes from the bootloader into the session state; a reply may be split anywhere.
 void ParseReplyBytes(const std::uint8_t* bytes, std::size_t count);
 
@@ -14,7 +20,8 @@ void ParseReplyBytes(const std::uint8_t* bytes, std::size_t count);
 void DrainInput();
 // One read of the session port, parsed.
 void PollReplies();
-// Waits ms / 5 cycles of 5 ms: 1 on 'K', -1 on 'N', -2 on a Stop request (cleared), 0 on time-out.
+// Waits ms / 5 pump cycles for a reply; returns one of the results above, a Stop request first,
+// then 'K', then 'N'. Clears neither reply flag: the sender does that before it writes.
 std::int16_t WaitReply(int ms);
 // Zeroes the committed identity and forgets any identity record still being received.
 void ClearDeviceInfo();

@@ -6,12 +6,8 @@
 
 namespace {
 
-bool TextBlockVersion(std::uint8_t version) {
-    return version >= kFirstTextBlockVersion && version <= kLastTextBlockVersion;
-}
-
 void ParseIdle(std::uint8_t b) {
-    if (b == kReplyTextBlock && TextBlockVersion(DeviceInfo.BiosVersion)) {
+    if (b == kReplyTextBlock && IsTextBlockVersion(DeviceInfo.BiosVersion)) {
         BlockPosition = 0;
         BlockState = 1;
     } else if (b == kReplyAck) {

@@ -10,14 +10,6 @@
 
 #include <optional>
 
-namespace {
-
-bool TextBlockVersion(std::uint8_t version) {
-    return version >= kFirstTextBlockVersion && version <= kLastTextBlockVersion;
-}
-
-} // namespace
-
 std::uint8_t ProbeByte() {
     return Form5 != nullptr ? kCmdProbeCompact : kCmdProbe;
 }
@@ -61,11 +53,11 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
         NakReceived = 0;
         WritePort(SelectedPortIndex, CommandBuffer, 1);
         switch (WaitReply(static_cast<int>(kProbeReplyWait.count()))) {
-        case -2:
+        case kWaitStopped:
             ReportSessionError(kExchangeStopped);
             ShowProgress(progressBar, 0);
             return kSearchStopped;
-        case 1:
+        case kWaitAccepted:
             found = true;
             break;
         default:
@@ -90,7 +82,7 @@ void ShowDeviceInfo() {
     const QString line = QString::asprintf("BIOS:%02d - %s - Preparation%02x",
                                            DeviceInfo.BiosVersion, BoardName(board), preparation);
     std::optional<QString> boardText;
-    if (TextBlockVersion(DeviceInfo.BiosVersion)) {
+    if (IsTextBlockVersion(DeviceInfo.BiosVersion)) {
         if (static_cast<std::uint8_t>(DeviceText[0]) == 0xFF)
             DeviceText[0] = '\0'; // an erased text area on the board
         boardText = QString::fromLatin1(DeviceText);

@@ -88,7 +88,7 @@ TEST_F(ReceiverTest, TextBlockOfThirtyBytesFillsTextAndProtectedRange) {
 }
 
 TEST_F(ReceiverTest, ShortAndEmptyBlocks) {
-    commitVersion(9);
+    commitVersion(8); // the first version that sends a text block
     feed({'R', 5, 0, 'H', 'e', 'l', 'l', 'o', 'K'});
     EXPECT_STREQ(DeviceText, "Hello");
     EXPECT_EQ(BlockComplete, 1);
@@ -130,24 +130,24 @@ class WaitReplyTest : public ReceiverTest {};
 TEST_F(WaitReplyTest, StopWinsOverKAndKOverN) {
     AbortRequested = 1;
     AckReceived = 1;
-    EXPECT_EQ(WaitReply(100), -2);
-    EXPECT_EQ(AbortRequested, 0); // consumed
-    EXPECT_EQ(WaitReply(100), 1); // the flag is not cleared by the wait
+    EXPECT_EQ(WaitReply(100), kWaitStopped);
+    EXPECT_EQ(AbortRequested, 0);             // consumed
+    EXPECT_EQ(WaitReply(100), kWaitAccepted); // the flag is not cleared by the wait
     NakReceived = 1;
-    EXPECT_EQ(WaitReply(100), 1);
+    EXPECT_EQ(WaitReply(100), kWaitAccepted);
     AckReceived = 0;
-    EXPECT_EQ(WaitReply(100), -1);
+    EXPECT_EQ(WaitReply(100), kWaitRefused);
 }
 
 TEST_F(WaitReplyTest, StopPressedDuringTheWaitEndsItWithinACycle) {
     QTimer::singleShot(12, [] { AbortRequested = 1; });
-    EXPECT_EQ(WaitReply(1000), -2);
+    EXPECT_EQ(WaitReply(1000), kWaitStopped);
 }
 
 TEST_F(WaitReplyTest, LessThanOneCycleReturnsAtOnceWithoutLooking) {
     AckReceived = 1;
-    EXPECT_EQ(WaitReply(4), 0);
-    EXPECT_EQ(WaitReply(0), 0);
+    EXPECT_EQ(WaitReply(4), kWaitNoReply);
+    EXPECT_EQ(WaitReply(0), kWaitNoReply);
 }
 
 } // namespace

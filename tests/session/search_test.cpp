@@ -240,9 +240,12 @@ TEST_F(DeviceInfoTest, LinesForRecordVersions) {
     EXPECT_EQ(window->Label4->text(), QStringLiteral("Board text"));
     EXPECT_EQ(window->Label3->palette().color(QPalette::WindowText), QColor(0, 0, 0));
 
-    DeviceInfo.BiosVersion = 5;
-    ShowDeviceInfo();
-    EXPECT_FALSE(window->Label4->isVisible());
+    // Version 8 is the first with a board text, 31 the last.
+    for (std::uint8_t version : {7, 8, 31, 32}) {
+        DeviceInfo.BiosVersion = version;
+        ShowDeviceInfo();
+        EXPECT_EQ(window->Label4->isVisible(), version == 8 || version == 31) << int{version};
+    }
 
     DeviceInfo.BiosVersion = 3;
     ShowDeviceInfo();
