@@ -2,20 +2,23 @@
 # Installs what building, running and testing Quillet needs on Debian 12.
 set -euo pipefail
 
+# Each line says who needs it.
 packages=(
-    build-essential cmake ninja-build ccache pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libudev-dev
-    libgtest-dev googletest
-    clang libclang-rt-14-dev
-    python3
-    # Reads a release's HEX files at build time (cmake/Release.cmake).
-    srecord
+    build-essential cmake ninja-build ccache pkg-config # the build (Qt's CMake files use pkg-config)
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev # the program (Qt Gui needs GL)
+    libudev-dev                        # the port list follows adapters plugged in or removed
+    fonts-dejavu-core fonts-liberation # the windows' faces, "Times" among them
+    srecord                            # reads a release's HEX files at build time (cmake/Release.cmake)
+    libgtest-dev                       # the tests
+    clang libclang-rt-14-dev           # the reply parser's fuzz target (scripts/test.sh)
+    clang-format                       # the formatting check (scripts/test.sh)
+    python3                            # scripts/make-release-images.py
+    xvfb                               # xvfb-run scripts/demo.sh without a desktop
     # Builds and checks the Debian package (scripts/package.sh).
     dpkg-dev file lintian desktop-file-utils appstream
-    xvfb xdotool imagemagick x11-utils fonts-dejavu-core fonts-liberation
-    # The Windows platform layer: cross-built (POSIX thread model, for std::thread) and run
-    # under Wine.
-    g++-mingw-w64-x86-64-posix wine64
+    # The Windows platform layer's tests (scripts/test-windows.sh): GoogleTest's sources, a
+    # cross compiler (POSIX thread model, for std::thread) and Wine to run them.
+    googletest g++-mingw-w64-x86-64-posix wine64
 )
 
 missing=()

@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scripts/check-source.sh
+# Every source follows .clang-format.
+find shell serial catalogue session tests tools bench fuzz -name '*.cpp' -o -name '*.h' |
+    xargs clang-format --dry-run --Werror
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -14,14 +17,22 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Qt's own libraries are not built with the sanitizers; their caches at exit are not our leaks.
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 
-# The reply parser's fuzz target still builds and survives a short run over its seed corpus.
+# The reply parser's fuzz target still builds and survives a short run over its seed corpus
+# (copied, so the run's findings stay out of the tree). On a failure its whole output is shown.
 cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-fuzz -j "$jobs"
-corpus=$(mktemp -d)
-cp fuzz/corpus/* "$corpus"
-build-fuzz/reply_parser_fuzz -max_total_time=15 -print_final_stats=1 "$corpus" 2>&1 |
-    grep -E '^(Done|stat::number_of_executed_units)'
-rm -rf "$corpus"
+fuzzer=$PWD/build-fuzz/reply_parser_fuzz
+fuzz_work=$(mktemp -d)
+trap 'rm -rf "$fuzz_work"' EXIT
+mkdir "$fuzz_work/corpus"
+cp fuzz/corpus/* "$fuzz_work/corpus"
+if ! (cd "$fuzz_work" && "$fuzzer" -max_total_time=15 -print_final_stats=1 corpus >fuzz.log 2>&1)
+then
+    cat "$fuzz_work/fuzz.log"
+    echo "== the reply parser's fuzz target failed (output above) ==" >&2
+    exit 1
+fi
+grep -E '^(Done|stat::number_of_executed_units)' "$fuzz_work/fuzz.log"
 
 # The Windows platform layer, cross-built and run under Wine.
 scripts/test-windows.sh
