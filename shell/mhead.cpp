@@ -36,7 +36,8 @@ TForm5::TForm5(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
     // Construction steps, in their order.
     StartParentLink();
     setWindowTitle(BuildCompactTitle());
-    setToolTip(windowTitle());
+    // The window's hint is kept, not shown: as a tooltip it would pop up over every control.
+    setAccessibleDescription(windowTitle());
     QApplication::setApplicationName(QString::fromLatin1(ProductString()));
     LoadSettings();
     BuildImageCatalogue();

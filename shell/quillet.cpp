@@ -58,7 +58,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::
     Image1->setVisible(pictures.image1Visible);
     Image2->setVisible(pictures.image2Visible);
     setWindowTitle(BuildMainTitle());
-    setToolTip(windowTitle());
+    // The window's hint is kept, not shown: as a tooltip it would pop up over every control.
+    setAccessibleDescription(windowTitle());
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(QString::fromLatin1(ProductString()));
     Label1->setText(QString::fromLatin1(ProductString()));
@@ -103,6 +104,8 @@ void TForm1::Label1DblClick() {
                           QString::fromLatin1(kBuildTime) + QStringLiteral(" - ") +
                           QString::fromLatin1(kBuildDate) + QStringLiteral(" ]"));
     Form4->show();
+    Form4->raise(); // already open: to the front
+    Form4->activateWindow();
 }
 
 void TForm1::Image1DblClick() {}

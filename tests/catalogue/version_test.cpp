@@ -202,4 +202,17 @@ TEST_F(DeviceListTest, DoubleClickOnTheProductLabelShowsTheList) {
               QStringLiteral("24HJ64 - KJL_R02[16PIN] -    [Code:02]"));
 }
 
+TEST_F(DeviceListTest, ADoubleClickWhileTheListIsOpenBringsItToTheFront) {
+    TempEnvironment environment;
+    TForm1 window;
+    Form4 = &dialog_;
+    window.show();
+    QTest::mouseDClick(window.Label1, Qt::LeftButton);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::mouseDClick(window.Label1, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog_));
+    Form4 = nullptr;
+}
+
 } // namespace

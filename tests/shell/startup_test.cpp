@@ -120,6 +120,9 @@ TEST(MainWindow, ConstructionShowsTheProductAndHidesTheLines) {
     EXPECT_EQ(w.StatusBar1->panelCount(), 4);
     EXPECT_EQ(w.Button1->text(), QStringLiteral("&Update"));
     EXPECT_FALSE(StartingUp);
+    // The hint is the title, and no control pops it up.
+    EXPECT_EQ(w.accessibleDescription(), BuildMainTitle());
+    EXPECT_TRUE(w.toolTip().isEmpty());
 }
 
 TEST(StatusReporting, ResultIsWhiteOnItsColourAndRestoresTheButtons) {
