@@ -12,7 +12,7 @@ packages=(
     libgtest-dev                       # the tests
     clang libclang-rt-14-dev           # the reply parser's fuzz target (scripts/test.sh)
     clang-format                       # the formatting check (scripts/test.sh)
-    python3                            # scripts/make-release-images.py
+    python3                            # make-release-images.py; a pty holder in test-windows.sh
     xvfb                               # xvfb-run scripts/demo.sh without a desktop
     # Builds and checks the Debian package (scripts/package.sh).
     dpkg-dev file lintian desktop-file-utils appstream

@@ -20,7 +20,7 @@ bool PortHeldBySession = false;
 
 namespace {
 
-// Line of the session port: 8 data bits, no parity, two stop bits (codes as the DCB has them).
+// Line of the session port: 8 data bits, no parity, two stop bits (codes of LineSettings).
 constexpr std::uint8_t kParityNone = 0;
 constexpr std::uint8_t kTwoStopBits = 2;
 constexpr std::uint8_t kDataBits = 8;
@@ -39,7 +39,7 @@ bool InRange(int index) {
 
 // The record of an open port, or nullptr when the index is out of range or the port closed.
 PortRecord* OpenRecord(int index) {
-    if (!InRange(index) || PortTable[index].open == 0)
+    if (!InRange(index) || !PortTable[index].open)
         return nullptr;
     return &PortTable[index];
 }
@@ -112,7 +112,7 @@ PortOpenResult OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8
     }
 
     record.handle = handle;
-    record.open = 1;
+    record.open = true;
     return {&record, PortFailure::kNone, {}, {}};
 }
 
@@ -120,7 +120,7 @@ void ClosePort(int index) {
     PortRecord* record = OpenRecord(index);
     if (record == nullptr)
         return;
-    record->open = 0; // closed first: nothing may use the handle once its close has begun
+    record->open = false; // closed first: nothing may use the handle once its close has begun
     const serial_os::Handle handle = record->handle;
     record->handle = serial_os::kNoHandle;
     serial_os::Close(handle);

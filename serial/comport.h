@@ -11,8 +11,8 @@
 #include <cstdint>
 
 struct PortRecord {
-    std::int32_t open = 0; // 1 while the record holds an open, configured handle
-    int handle = -1;       // the OS handle (a file descriptor on POSIX); valid only while open
+    bool open = false; // while the record holds an open, configured handle
+    int handle = -1;   // the OS handle (a file descriptor on POSIX); valid only while open
 };
 
 // Why a port could not be made usable. The driver shows nothing itself: whoever asked for the

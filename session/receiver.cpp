@@ -9,7 +9,7 @@ std::uint8_t RxBuffer[kRxBufferSize];
 
 bool SessionPortOpen() {
     return SelectedPortIndex >= 0 && SelectedPortIndex < kPortCount &&
-           PortTable[SelectedPortIndex].open != 0;
+           PortTable[SelectedPortIndex].open;
 }
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "shell/app.h"
 #include "shell/identity.h"
 #include "shell/instance_guard.h"
 #include "shell/mhead.h"

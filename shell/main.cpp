@@ -1,4 +1,4 @@
-#include "shell/startup.h"
+#include "shell/app.h"
 
 int main(int argc, char** argv) {
     return RunQuillet(argc, argv);

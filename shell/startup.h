@@ -1,5 +1,5 @@
-// Start-up of the updater: the process entry and the steps both main windows run while they
-// are constructed and closed.
+// Start-up of the updater: the steps both main windows run while they are constructed and
+// closed.
 #pragma once
 
 #include <QString>
@@ -18,6 +18,3 @@ void SaveSettingsOnClose();
 
 // True while an update runs inside a start button's click handler.
 extern bool SessionRunning;
-
-// The process entry: single-instance guard, windows, message loop. Always returns 0.
-int RunQuillet(int argc, char** argv);

@@ -225,16 +225,6 @@ TEST_F(ParentLinkWindowTest, ShowResultSendsBeforeItDisplays) {
     EXPECT_FALSE(parent_.Pending(200ms));
 }
 
-TEST_F(ParentLinkWindowTest, AStoppedSessionSendsCodeZero) {
-    TForm1 window;
-    Form1 = &window;
-    ShowResult(QStringLiteral(" User Abort !! "), kColorRed, 0);
-    const auto datagram = parent_.Receive(2s);
-    ASSERT_TRUE(datagram.has_value());
-    EXPECT_EQ(datagram->bytes, kFailureDatagram);
-    EXPECT_FALSE(parent_.Pending(200ms));
-}
-
 TEST_F(ParentLinkWindowTest, TheCompactLayoutStartsWithTheSwitch) {
     // Both main windows are constructed; each starts the link.
     std::unique_ptr<TForm5> compact;

@@ -1,6 +1,7 @@
 // The COM port driver against real pseudo-terminals: the test holds the master side and plays
 // the board; the driver opens the slave through a COM<n> link in a temporary QUILLET_COM_DIR.
 #include "serial/comport.h"
+#include "support/pty.h"
 #include "support/temp_env.h"
 
 #include <QTimer>
@@ -44,47 +45,6 @@ private:
     int fd_;
 };
 
-// One pseudo-terminal; the test keeps the master, the driver opens the slave by its path.
-class PseudoTerminal {
-public:
-    PseudoTerminal() {
-        int master = -1;
-        int slave = -1;
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        ::close(slave); // the driver is to be the slave's only opener, as with a real port
-        master_ = std::make_unique<Fd>(master);
-        slavePath_ = name;
-    }
-    bool ok() const { return master_ != nullptr; }
-    int master() const { return master_->get(); }
-    const std::string& slavePath() const { return slavePath_; }
-    // The board goes away: the slave side hangs up.
-    void closeMaster() { master_->reset(); }
-
-    // Everything the driver sent within `timeout`, until `count` bytes are in.
-    std::vector<std::uint8_t> receive(std::size_t count, milliseconds timeout) const {
-        std::vector<std::uint8_t> bytes;
-        const Clock::time_point deadline = Clock::now() + timeout;
-        while (bytes.size() < count && Clock::now() < deadline) {
-            pollfd entry{master(), POLLIN, 0};
-            if (::poll(&entry, 1, 10) <= 0)
-                continue;
-            std::uint8_t buffer[256];
-            const ssize_t n = ::read(master(), buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        }
-        return bytes;
-    }
-
-private:
-    std::unique_ptr<Fd> master_;
-    std::string slavePath_;
-};
-
 int OpenDescriptorCount() {
     int count = 0;
     if (DIR* dir = ::opendir("/proc/self/fd")) {
@@ -100,7 +60,7 @@ class ComPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
         baseline_ = OpenDescriptorCount();
-        pty_ = std::make_unique<PseudoTerminal>();
+        pty_ = std::make_unique<Pty>();
         ASSERT_TRUE(pty_->ok()) << "no pseudo-terminal: " << std::strerror(errno);
         SelectedPortIndex = 0;
         OpenPortIndex = -1;
@@ -123,14 +83,14 @@ protected:
     PortRecord* open(int index) { return OpenPort(index, 115200, 0, 2, 8).record; }
 
     TempEnvironment env_;
-    std::unique_ptr<PseudoTerminal> pty_;
+    std::unique_ptr<Pty> pty_;
     int baseline_ = 0;
 };
 
 TEST_F(ComPortTest, SelectedPortRunsAt115200EightDataBitsNoParityTwoStopBitsRaw) {
     link(1, pty_->slavePath());
     OpenSelectedPort();
-    ASSERT_EQ(PortTable[0].open, 1);
+    ASSERT_TRUE(PortTable[0].open);
 
     // The master of a pseudo-terminal reports the slave's settings.
     termios tio{};
@@ -179,7 +139,7 @@ TEST_P(ComPortRefusedLineTest, IsARefusedLineAndLeavesThePortClosed) {
     const PortOpenResult result = OpenPort(0, c.baud, c.parityCode, c.stopBitCode, c.dataBits);
     EXPECT_EQ(result.record, nullptr);
     EXPECT_EQ(result.failure, PortFailure::kLineRefused);
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
 }
 
 // A pseudo-terminal carries 8-bit characters without parity only: the kernel quietly changes
@@ -202,7 +162,7 @@ TEST_F(ComPortTest, SomethingThatIsNoSerialLineIsRefused) {
     EXPECT_EQ(result.record, nullptr);
     EXPECT_EQ(result.failure, PortFailure::kOpenRefused);
     EXPECT_EQ(result.os.error, serial_os::Error::kUnsupported);
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
 }
 
 TEST_F(ComPortTest, APortHeldByOneRecordCannotBeOpenedAgain) {
@@ -211,7 +171,7 @@ TEST_F(ComPortTest, APortHeldByOneRecordCannotBeOpenedAgain) {
     ASSERT_NE(open(0), nullptr);
 
     EXPECT_EQ(open(1), nullptr);
-    EXPECT_EQ(PortTable[1].open, 0);
+    EXPECT_FALSE(PortTable[1].open);
 
     // Another program: a non-root open is refused outright; root gets past that and finds
     // the device locked.
@@ -237,7 +197,7 @@ TEST_F(ComPortTest, AReadWithNothingQueuedReturnsAtOnceWithNothing) {
     EXPECT_EQ(ReadPort(0, buffer, sizeof buffer), 0);
     EXPECT_LT(Clock::now() - start, milliseconds(500));
     EXPECT_EQ(FlushPort(0), 0) << "an idle port with its board present is not hung up";
-    EXPECT_EQ(PortTable[0].open, 1);
+    EXPECT_TRUE(PortTable[0].open);
 }
 
 TEST_F(ComPortTest, ReadDeliversWhatTheBoardSent) {
@@ -324,7 +284,7 @@ TEST_F(ComPortTest, ClearingModemLinesOnALineWithoutThemKeepsThePort) {
     EXPECT_EQ(errno, ENOTTY);
 
     ClearModemLines(0);
-    EXPECT_EQ(PortTable[0].open, 1);
+    EXPECT_TRUE(PortTable[0].open);
     EXPECT_EQ(FlushPort(0), 0);
 }
 
@@ -333,7 +293,7 @@ TEST_F(ComPortTest, ClearingModemLinesOfAVanishedDeviceClosesThePort) {
     ASSERT_NE(open(0), nullptr);
     pty_->closeMaster();
     ClearModemLines(0);
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
 }
 
 TEST_F(ComPortTest, AHangUpIsSeenByFlushPortAndClosesThePort) {
@@ -341,7 +301,7 @@ TEST_F(ComPortTest, AHangUpIsSeenByFlushPortAndClosesThePort) {
     ASSERT_NE(open(0), nullptr);
     pty_->closeMaster();
     EXPECT_EQ(FlushPort(0), -2);
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
     EXPECT_EQ(FlushPort(0), -2);
 }
 
@@ -351,7 +311,7 @@ TEST_F(ComPortTest, AHangUpIsSeenByReadPortThoughTheReadItselfReturnsNothing) {
     pty_->closeMaster();
     std::uint8_t buffer[64];
     EXPECT_EQ(ReadPort(0, buffer, sizeof buffer), -1);
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
     EXPECT_EQ(FlushPort(0), -2);
 }
 
@@ -372,7 +332,7 @@ TEST_F(ComPortTest, ReopeningAnOpenIndexLeavesExactlyOneDescriptor) {
     EXPECT_EQ(OpenDescriptorCount(), before + 1);
     ClosePort(0);
     EXPECT_EQ(OpenDescriptorCount(), before);
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
 }
 
 TEST_F(ComPortTest, ClosedPortsRefuseEveryOperation) {
@@ -382,7 +342,7 @@ TEST_F(ComPortTest, ClosedPortsRefuseEveryOperation) {
     EXPECT_EQ(ReadPort(3, buffer, sizeof buffer), -1);
     ClearModemLines(3);
     ClosePort(3);
-    EXPECT_EQ(PortTable[3].open, 0);
+    EXPECT_FALSE(PortTable[3].open);
 }
 
 TEST_F(ComPortTest, OpenSelectedPortWithAnUnchangedIndexMakesNoCall) {
@@ -391,11 +351,11 @@ TEST_F(ComPortTest, OpenSelectedPortWithAnUnchangedIndexMakesNoCall) {
 
     // COM5 does not even exist: an open would fail and say so.
     EXPECT_EQ(OpenSelectedPort().failure, PortFailure::kNone);
-    EXPECT_EQ(PortTable[4].open, 0);
+    EXPECT_FALSE(PortTable[4].open);
 
     link(5, pty_->slavePath()); // and with a device there, nothing opens it either
     EXPECT_EQ(OpenSelectedPort().failure, PortFailure::kNone);
-    EXPECT_EQ(PortTable[4].open, 0);
+    EXPECT_FALSE(PortTable[4].open);
 }
 
 TEST_F(ComPortTest, OpenSelectedPortOnAnAbsentPortReportsItOnce) {
@@ -405,28 +365,28 @@ TEST_F(ComPortTest, OpenSelectedPortOnAnAbsentPortReportsItOnce) {
     const PortOpenResult result = OpenSelectedPort();
     EXPECT_EQ(result.failure, PortFailure::kOpenRefused);
     EXPECT_EQ(result.os.error, serial_os::Error::kAbsent);
-    EXPECT_EQ(PortTable[2].open, 0);
+    EXPECT_FALSE(PortTable[2].open);
     EXPECT_EQ(OpenPortIndex, 2);
 
     // A failed open is not retried until the selection changes.
     link(3, pty_->slavePath());
     EXPECT_EQ(OpenSelectedPort().failure, PortFailure::kNone);
-    EXPECT_EQ(PortTable[2].open, 0);
+    EXPECT_FALSE(PortTable[2].open);
 }
 
 TEST_F(ComPortTest, ChangingTheSelectionOpensTheNewPortAndReleasesTheOldOne) {
-    PseudoTerminal second;
+    Pty second;
     ASSERT_TRUE(second.ok());
     link(1, pty_->slavePath());
     link(2, second.slavePath());
 
     OpenSelectedPort();
-    EXPECT_EQ(PortTable[0].open, 1);
+    EXPECT_TRUE(PortTable[0].open);
 
     SelectedPortIndex = 1;
     OpenSelectedPort();
-    EXPECT_EQ(PortTable[1].open, 1);
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_TRUE(PortTable[1].open);
+    EXPECT_FALSE(PortTable[0].open);
     EXPECT_EQ(FlushPort(1), 0);
 }
 

@@ -75,7 +75,7 @@ TEST_P(PortFailureShown, BesideInvalidPortCom) {
 
     ShowPortOpenFailure(OpenSelectedPort());
     unprivileged.reset();
-    EXPECT_EQ(PortTable[2].open, 0);
+    EXPECT_FALSE(PortTable[2].open);
     EXPECT_EQ(window_.Label2->text(), QStringLiteral("Invalid Port Com"));
     EXPECT_FALSE(window_.Label5->isHidden());
     EXPECT_EQ(window_.Label5->text().toStdString(), expected);

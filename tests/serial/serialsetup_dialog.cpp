@@ -68,7 +68,7 @@ TEST_F(SetupDialog, NoPortPresentOkTakesCom1) {
     QTest::mouseClick(dialog_.Button1, Qt::LeftButton);
     EXPECT_EQ(SelectedPortIndex, 0);
     EXPECT_EQ(OpenPortIndex, 0); // OpenSelectedPort acted on COM1 (absent here)
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
     EXPECT_TRUE(dialog_.isHidden());
 }
 
@@ -83,7 +83,7 @@ TEST_F(SetupDialog, AbsentSelectedPortSelectsTheFirstEntryAndOkSwitchesToIt) {
 
     QTest::mouseClick(dialog_.Button1, Qt::LeftButton);
     EXPECT_EQ(SelectedPortIndex, 2);
-    EXPECT_EQ(PortTable[2].open, 1); // opened at once, not at the next search
+    EXPECT_TRUE(PortTable[2].open); // opened at once, not at the next search
     EXPECT_TRUE(dialog_.isHidden());
 }
 
@@ -105,7 +105,7 @@ TEST_F(SetupDialog, ChoosingAPortOpensItAtOnce) {
     ASSERT_TRUE(QTest::qWaitFor([this] { return dialog_.isHidden(); }, 2000));
     EXPECT_EQ(SelectedPortIndex, 3);
     EXPECT_EQ(OpenPortIndex, 3);
-    EXPECT_EQ(PortTable[3].open, 1);
+    EXPECT_TRUE(PortTable[3].open);
 }
 
 TEST_F(SetupDialog, OkOnThePortInUseDoesNotReopenIt) {
@@ -116,7 +116,7 @@ TEST_F(SetupDialog, OkOnThePortInUseDoesNotReopenIt) {
     QTest::mouseClick(dialog_.Button1, Qt::LeftButton);
     EXPECT_EQ(SelectedPortIndex, 2);
     EXPECT_EQ(OpenPortIndex, 1);
-    EXPECT_EQ(PortTable[2].open, 0);
+    EXPECT_FALSE(PortTable[2].open);
     EXPECT_TRUE(dialog_.isHidden());
 }
 
@@ -132,7 +132,7 @@ TEST_F(SetupDialog, IdenticalFriendlyNamesLeadToTheirOwnPorts) {
     dialog_.ComboBox1->setCurrentIndex(1);
     QTest::mouseClick(dialog_.Button1, Qt::LeftButton);
     EXPECT_EQ(SelectedPortIndex, 11);
-    EXPECT_EQ(PortTable[11].open, 1);
+    EXPECT_TRUE(PortTable[11].open);
 }
 
 TEST_F(SetupDialog, ThreeDigitPortsAreListedAndCom1000EndsTheListing) {
@@ -235,7 +235,7 @@ TEST(SetupDialogWithBoard, NextSearchProbesOnTheChosenPort) {
     dialog.show();
     ASSERT_EQ(Entries(dialog.ComboBox2), (QStringList{"COM6"}));
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-    ASSERT_EQ(PortTable[5].open, 1);
+    ASSERT_TRUE(PortTable[5].open);
 
     EXPECT_EQ(SearchDevice(window.ProgressBar1, window.StatusBar1), kSearchFound);
     EXPECT_TRUE(board.waitForLog("PROBE", 1));

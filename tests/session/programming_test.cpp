@@ -253,7 +253,7 @@ TEST(Programming, VanishedDeviceEndsTheRunAtOnce) {
     BoardSession s({"--hangup-after", "10"});
     PressUpdate(s);
     EXPECT_EQ(s.resultLine(), QStringLiteral(" not Response "));
-    EXPECT_EQ(PortTable[0].open, 0);
+    EXPECT_FALSE(PortTable[0].open);
 }
 
 TEST(Programming, EepromBytesFollowTheFixBlock) {

@@ -146,7 +146,7 @@ TEST(Search, AbsentPortIsReportedAndRetriedOnTheNextPress) {
     // The adapter is plugged in afterwards: the next press opens it.
     ASSERT_EQ(::symlink(s.sim.slavePath().c_str(), (s.sim.comDir() + "/COM5").c_str()), 0);
     EXPECT_EQ(Search(s), kSearchFound);
-    EXPECT_EQ(PortTable[4].open, 1);
+    EXPECT_TRUE(PortTable[4].open);
 }
 
 class FramingTest : public ::testing::Test {

@@ -28,5 +28,6 @@ public:
     static std::string field(const std::string& line, const std::string& key);
 };
 
-// Puts the process-wide state back as a freshly started updater has it.
+// Puts the process-wide state back as a freshly started updater has it (the test main does so
+// before every test).
 void ResetUpdaterState();
