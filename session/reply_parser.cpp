@@ -21,29 +21,18 @@ void ParseIdle(std::uint8_t b) {
         InfoPosition = 0;
         BlockComplete = 0;
     } else {
-        switch (InfoPosition) {
-        case 0:
-            PendingInfo.BiosVersion = b;
-            InfoPosition = 1;
-            break;
-        case 1:
-            PendingInfo.ChipCode = b;
-            InfoPosition = 2;
-            break;
-        case 2:
-            PendingInfo.BoardCode = b;
-            InfoPosition = 3;
-            break;
-        case 3:
-            PendingInfo.PreparationCode = b;
-            InfoPosition = kNoInfoRecord;
-            break;
-        default:
+        // The identity bytes of a V record, in the order they arrive.
+        std::uint8_t* const record[] = {&PendingInfo.BiosVersion, &PendingInfo.ChipCode,
+                                        &PendingInfo.BoardCode, &PendingInfo.PreparationCode};
+        if (InfoPosition < 4) {
+            *record[InfoPosition] = b;
+            InfoPosition =
+                InfoPosition == 3 ? kNoInfoRecord : static_cast<std::uint8_t>(InfoPosition + 1);
+        } else {
             // An older bootloader answers with its chip code alone.
             VersionRecordSeen = 0;
             PendingInfo.BiosVersion = 0;
             PendingInfo.ChipCode = b;
-            break;
         }
     }
 }

@@ -140,21 +140,26 @@ std::pair<QPushButton*, QPushButton*> SessionButtons() {
 }
 } // namespace
 
-void ShowIdleButtons() {
+namespace {
+// The stop button first, then the start button in its place; an idle start button takes the
+// focus.
+void ShowSessionButtons(bool running) {
     const auto [start, stop] = SessionButtons();
     if (start == nullptr)
         return;
-    stop->setVisible(false);
-    start->setVisible(true);
-    start->setFocus();
+    stop->setVisible(running);
+    start->setVisible(!running);
+    if (!running)
+        start->setFocus();
+}
+} // namespace
+
+void ShowIdleButtons() {
+    ShowSessionButtons(false);
 }
 
 void ShowRunningButtons() {
-    const auto [start, stop] = SessionButtons();
-    if (start == nullptr)
-        return;
-    stop->setVisible(true);
-    start->setVisible(false);
+    ShowSessionButtons(true);
 }
 
 PanelStatusBar* MainStatusBar() {
