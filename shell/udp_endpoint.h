@@ -8,6 +8,8 @@
 // the handler is never called once the destructor has returned.
 #pragma once
 
+#include "shell/udp_os.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -38,6 +40,8 @@ public:
                 std::size_t size);
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::uint16_t port_ = 0;
+    ReadHandler handler_;
+    std::size_t bufferSize_ = 8192;
+    std::unique_ptr<udp_os::Listener, udp_os::ListenerStop> listener_;
 };

@@ -1,7 +1,7 @@
 // The UDP endpoint on POSIX sockets. The listener waits in poll() on the socket and on the read
 // end of a pipe; stopping writes one byte into the pipe, so the thread wakes at once and ends
 // without a polling interval, and the destructor can join it before anything is freed.
-#include "shell/udp_endpoint.h"
+#include "shell/udp_os.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -34,8 +34,7 @@ void SetCloseOnExec(int fd) {
     ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
 }
 
-void Listen(int socketFd, int wakeFd, std::size_t bufferSize,
-            const UdpServerEndpoint::ReadHandler& handler) {
+void Listen(int socketFd, int wakeFd, std::size_t bufferSize, const udp_os::ReadHandler& handler) {
     std::vector<std::uint8_t> buffer(bufferSize);
     pollfd watched[2] = {{socketFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
@@ -60,19 +59,26 @@ void Listen(int socketFd, int wakeFd, std::size_t bufferSize,
 
 } // namespace
 
-struct UdpServerEndpoint::Impl {
-    std::uint16_t port = 0;
+struct udp_os::Listener {
+    std::uint16_t port;
     ReadHandler handler;
-    std::size_t bufferSize = 8192;
+    std::size_t bufferSize;
     int socketFd = -1;
     int wakePipe[2] = {-1, -1};
     std::thread listener;
+
+    // Open closes what it opened before it throws, so a failed construction leaves nothing.
+    Listener(std::uint16_t localPort, std::size_t size, ReadHandler onRead)
+        : port(localPort), handler(std::move(onRead)), bufferSize(size) {
+        Open();
+    }
+    ~Listener() { Close(); }
 
     void Open();
     void Close();
 };
 
-void UdpServerEndpoint::Impl::Open() {
+void udp_os::Listener::Open() {
     socketFd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (socketFd < 0) {
         const int error = errno;
@@ -102,7 +108,7 @@ void UdpServerEndpoint::Impl::Open() {
     listener = std::thread(Listen, socketFd, wakePipe[0], bufferSize, handler);
 }
 
-void UdpServerEndpoint::Impl::Close() {
+void udp_os::Listener::Close() {
     if (listener.joinable()) {
         // The pipe is ours, blocking and holds at most this one byte, so the write can only be
         // interrupted, never refused: the listener always wakes and the join always returns.
@@ -116,47 +122,26 @@ void UdpServerEndpoint::Impl::Close() {
     CloseDescriptor(socketFd);
 }
 
-UdpServerEndpoint::UdpServerEndpoint() : impl_(std::make_unique<Impl>()) {}
+namespace udp_os {
 
-UdpServerEndpoint::~UdpServerEndpoint() {
-    impl_->Close();
-}
-
-void UdpServerEndpoint::SetDefaultPort(std::uint16_t port) {
-    impl_->port = port;
-}
-
-void UdpServerEndpoint::SetReadHandler(ReadHandler handler) {
-    impl_->handler = std::move(handler);
-}
-
-void UdpServerEndpoint::SetReceiveBufferSize(std::size_t size) {
-    impl_->bufferSize = size;
-}
-
-void UdpServerEndpoint::SetActive(bool active) {
-    if (active == Active())
-        return;
-    if (active)
-        impl_->Open();
-    else
-        impl_->Close();
-}
-
-bool UdpServerEndpoint::Active() const {
-    return impl_->socketFd >= 0;
-}
-
-bool UdpServerEndpoint::SendTo(const char* address, std::uint16_t port, const std::uint8_t* data,
-                               std::size_t size) {
-    if (!Active())
-        return false;
+bool SendTo(Listener& listener, const char* address, std::uint16_t port, const std::uint8_t* data,
+            std::size_t size) {
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(port);
     if (::inet_pton(AF_INET, address, &remote.sin_addr) != 1)
         return false;
-    const ssize_t sent = ::sendto(impl_->socketFd, data, size, MSG_NOSIGNAL,
+    const ssize_t sent = ::sendto(listener.socketFd, data, size, MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
     return sent >= 0 && static_cast<std::size_t>(sent) == size;
 }
+
+Listener* Start(std::uint16_t port, std::size_t bufferSize, ReadHandler handler) {
+    return new Listener(port, bufferSize, std::move(handler));
+}
+
+void Stop(Listener* listener) {
+    delete listener;
+}
+
+} // namespace udp_os

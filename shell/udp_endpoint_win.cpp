@@ -2,7 +2,7 @@
 // event (WSAEventSelect) and a stop event of its own, which comes first, so stopping wakes the
 // thread at once and ends it without a polling interval, and the destructor can join it before
 // anything is freed.
-#include "shell/udp_endpoint.h"
+#include "shell/udp_os.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -23,7 +23,7 @@ std::string SystemText(int error) {
 // Takes one datagram when the socket says it has one. Winsock records the next FD_READ as the
 // recv takes this one, so one datagram per wake-up never leaves one behind.
 void Listen(SOCKET socket, WSAEVENT readable, HANDLE stop, std::size_t bufferSize,
-            const UdpServerEndpoint::ReadHandler& handler) {
+            const udp_os::ReadHandler& handler) {
     std::vector<char> buffer(bufferSize);
     const int capacity = bufferSize > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(bufferSize);
     const WSAEVENT events[2] = {stop, readable}; // the lower index wins: stopping first
@@ -53,14 +53,21 @@ void Listen(SOCKET socket, WSAEVENT readable, HANDLE stop, std::size_t bufferSiz
 
 } // namespace
 
-struct UdpServerEndpoint::Impl {
-    std::uint16_t port = 0;
-    ReadHandler handler;
-    std::size_t bufferSize = 8192;
+struct udp_os::Listener {
+    // Open closes what it opened before it throws, so a failed construction leaves nothing.
+    Listener(std::uint16_t localPort, std::size_t size, ReadHandler onRead)
+        : port(localPort), handler(std::move(onRead)), bufferSize(size) {
+        Open();
+    }
+    ~Listener() { Close(); }
+
     bool winsockStarted = false;
     SOCKET socket = INVALID_SOCKET;
     WSAEVENT readable = WSA_INVALID_EVENT;
     HANDLE stop = nullptr;
+    std::uint16_t port;
+    ReadHandler handler;
+    std::size_t bufferSize;
     std::thread listener;
 
     void Open();
@@ -68,12 +75,12 @@ struct UdpServerEndpoint::Impl {
     [[noreturn]] void Fail(const char* what, int error);
 };
 
-void UdpServerEndpoint::Impl::Fail(const char* what, int error) {
+void udp_os::Listener::Fail(const char* what, int error) {
     Close();
     throw std::runtime_error(std::string(what) + std::to_string(port) + ": " + SystemText(error));
 }
 
-void UdpServerEndpoint::Impl::Open() {
+void udp_os::Listener::Open() {
     WSADATA data{};
     const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
     if (started != 0)
@@ -104,7 +111,7 @@ void UdpServerEndpoint::Impl::Open() {
     listener = std::thread(Listen, socket, readable, stop, bufferSize, handler);
 }
 
-void UdpServerEndpoint::Impl::Close() {
+void udp_os::Listener::Close() {
     if (listener.joinable()) {
         // A manual-reset event stays set: the listener wakes whenever it next waits.
         ::SetEvent(stop);
@@ -124,40 +131,19 @@ void UdpServerEndpoint::Impl::Close() {
     winsockStarted = false;
 }
 
-UdpServerEndpoint::UdpServerEndpoint() : impl_(std::make_unique<Impl>()) {}
+namespace udp_os {
 
-UdpServerEndpoint::~UdpServerEndpoint() {
-    impl_->Close();
+Listener* Start(std::uint16_t port, std::size_t bufferSize, ReadHandler handler) {
+    return new Listener(port, bufferSize, std::move(handler));
 }
 
-void UdpServerEndpoint::SetDefaultPort(std::uint16_t port) {
-    impl_->port = port;
+void Stop(Listener* listener) {
+    delete listener;
 }
 
-void UdpServerEndpoint::SetReadHandler(ReadHandler handler) {
-    impl_->handler = std::move(handler);
-}
-
-void UdpServerEndpoint::SetReceiveBufferSize(std::size_t size) {
-    impl_->bufferSize = size;
-}
-
-void UdpServerEndpoint::SetActive(bool active) {
-    if (active == Active())
-        return;
-    if (active)
-        impl_->Open();
-    else
-        impl_->Close();
-}
-
-bool UdpServerEndpoint::Active() const {
-    return impl_->socket != INVALID_SOCKET;
-}
-
-bool UdpServerEndpoint::SendTo(const char* address, std::uint16_t port, const std::uint8_t* data,
-                               std::size_t size) {
-    if (!Active() || size > 0x7FFFFFFF)
+bool SendTo(Listener& listener, const char* address, std::uint16_t port, const std::uint8_t* data,
+            std::size_t size) {
+    if (size > 0x7FFFFFFF)
         return false;
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
@@ -165,7 +151,9 @@ bool UdpServerEndpoint::SendTo(const char* address, std::uint16_t port, const st
     if (::inet_pton(AF_INET, address, &remote.sin_addr) != 1)
         return false;
     const int sent =
-        ::sendto(impl_->socket, reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
+        ::sendto(listener.socket, reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
                  reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
     return sent >= 0 && static_cast<std::size_t>(sent) == size;
 }
+
+} // namespace udp_os
