@@ -245,8 +245,8 @@ Schedule Draw(std::uint64_t seed) {
         s.nakProbes = true;
     if (chance(0.12)) {
         // Mostly inside the identity record; now and then inside the text block.
-        s.cutBytes = chance(0.85) ? pick(0, std::min(5, s.identityBytes() - 1))
-                                  : pick(6, s.identityBytes() - 1);
+        s.cutBytes = s.textBlock() && chance(0.15) ? pick(6, s.identityBytes() - 1)
+                                                   : pick(0, std::min(5, s.identityBytes() - 1));
         s.cutCount = pick(1, 3);
     }
     if (chance(0.1)) {
