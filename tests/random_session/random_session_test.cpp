@@ -245,8 +245,10 @@ Schedule Draw(std::uint64_t seed) {
         s.nakProbes = true;
     if (chance(0.12)) {
         // Mostly inside the identity record; now and then inside the text block.
-        s.cutBytes = s.textBlock() && chance(0.15) ? pick(6, s.identityBytes() - 1)
-                                                   : pick(0, std::min(5, s.identityBytes() - 1));
+        // A cut text block loses the protected range with it: only where there is none.
+        s.cutBytes = s.textBlock() && s.protectedStart == 0 && chance(0.15)
+                         ? pick(6, s.identityBytes() - 1)
+                         : pick(0, std::min(5, s.identityBytes() - 1));
         s.cutCount = pick(1, 3);
     }
     if (chance(0.1)) {
