@@ -579,6 +579,8 @@ TEST_F(RandomSessions, EveryFaultScheduleEndsCleanly) {
     for (int i = 0; i < sessions; ++i) {
         const Schedule s = Draw(rng());
         const std::vector<std::string> faults = Run(s, tally);
+        if ((i + 1) % 100 == 0) // a long run's figures so far
+            std::printf("random sessions: %s\n", tally.summary().c_str());
         if (faults.empty())
             continue;
         std::string text = "QUILLET_RANDOM_SEED=" + std::to_string(seed) + ", session " +
