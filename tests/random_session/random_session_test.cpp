@@ -576,11 +576,19 @@ TEST_F(RandomSessions, EveryFaultScheduleEndsCleanly) {
     std::mt19937_64 rng(seed);
     Tally tally;
     const auto started = Clock::now();
+    auto report = [&] {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+        std::printf("random sessions: seed %llu, %lld ms, %s\n",
+                    static_cast<unsigned long long>(seed), static_cast<long long>(ms.count()),
+                    tally.summary().c_str());
+        std::fflush(stdout);
+    };
     for (int i = 0; i < sessions; ++i) {
         const Schedule s = Draw(rng());
         const std::vector<std::string> faults = Run(s, tally);
-        if ((i + 1) % 100 == 0) // a long run's figures so far
-            std::printf("random sessions: %s\n", tally.summary().c_str());
+        if ((i + 1) % 100 == 0 && i + 1 < sessions)
+            report(); // a long run's figures so far
         if (faults.empty())
             continue;
         std::string text = "QUILLET_RANDOM_SEED=" + std::to_string(seed) + ", session " +
@@ -589,12 +597,9 @@ TEST_F(RandomSessions, EveryFaultScheduleEndsCleanly) {
         for (const std::string& f : faults)
             text += "\n  " + f;
         ADD_FAILURE() << text;
+        std::fflush(stdout);
     }
-    std::printf(
-        "random sessions: seed %llu, %lld ms, %s\n", static_cast<unsigned long long>(seed),
-        static_cast<long long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()),
-        tally.summary().c_str());
+    report();
 }
 
 } // namespace
