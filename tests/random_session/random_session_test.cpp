@@ -44,7 +44,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kDefaultSessions = 30;
+constexpr int kDefaultSessions = 25; // about 20 s
 
 std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     const char* text = std::getenv(name);
