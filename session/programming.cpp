@@ -76,6 +76,10 @@ void WaitForTextBlock() {
         if (polls == kTextBlockPolls)
             break;
     }
+    // A block cut off mid-way (line noise, a board reset) would take the replies to
+    // programming for its data: a refused block would pass for a silent one and be skipped.
+    if (BlockComplete == 0)
+        BlockState = 0;
 }
 
 // Sets the chip parameters and the run's sizes; false (after saying why) when the chip is

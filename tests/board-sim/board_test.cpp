@@ -133,6 +133,32 @@ TEST(BoardFrames, HangupFollowsOnlyTheAcceptingReply) {
     EXPECT_TRUE(replies[0].hangUpAfter);
 }
 
+TEST(BoardFrames, LateRepliesGarbageAndProgrammingModeAnswerAsConfigured) {
+    BoardConfig config;
+    config.progModeReply = 0;
+    config.lateFrames[1] = 950ms;
+    config.frameGarbage = {0x13, 0x00};
+    Board board(config, kStart);
+    EXPECT_EQ(feed(board, {0xCC}), Bytes{});
+    const Bytes frame = framed({0x40, 0x00, 0x00, 0x01, 0x00});
+    for (int n = 0; n < 2; ++n)
+        for (std::uint8_t b : frame)
+            board.receive(b, kStart);
+    const std::vector<boardsim::Reply> replies = board.takeReplies();
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].bytes, (Bytes{0x13, 0x00, 'K'}));
+    EXPECT_EQ(replies[0].notBefore, kStart);
+    EXPECT_EQ(replies[1].notBefore, kStart + 950ms);
+    const std::vector<std::string> log = board.takeLog();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0], "PROGMODE t=0.000 byte=CC reply=none");
+    EXPECT_EQ(log[2].substr(log[2].size() - 16), "reply=K late=950");
+
+    config.progModeReply = 'N';
+    Board refusing(config, kStart);
+    EXPECT_EQ(feed(refusing, {0xCC}), Bytes{'N'});
+}
+
 TEST(BoardFrames, StalledFrameIsDroppedAndTheNextOneParses) {
     BoardConfig config;
     config.chip = 'B';
@@ -174,15 +200,17 @@ TEST_P(OptionLines, AreAcceptedOrRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OptionLines,
-    ::testing::Values(OptionCase{{"--chip", "B"}, true}, OptionCase{{"--chip", "0xC7"}, true},
-                      OptionCase{{"--chip", "0x1FE"}, false}, OptionCase{{"--nak", "3:2"}, true},
-                      OptionCase{{"--nak", "3"}, false},
-                      OptionCase{{"--garbage", "00 ff:13"}, true},
-                      OptionCase{{"--garbage", "0f1"}, false}, OptionCase{{"--bios", "-1"}, false},
-                      OptionCase{{"--protected-start", "65536"}, false},
-                      OptionCase{{"--late-probe-reply", "150:1"}, true},
-                      OptionCase{{"--com", "0"}, false}, OptionCase{{"--bogus", "1"}, false},
-                      OptionCase{{"--silent"}, false}));
+    ::testing::Values(
+        OptionCase{{"--chip", "B"}, true}, OptionCase{{"--chip", "0xC7"}, true},
+        OptionCase{{"--chip", "0x1FE"}, false}, OptionCase{{"--nak", "3:2"}, true},
+        OptionCase{{"--nak", "3"}, false}, OptionCase{{"--garbage", "00 ff:13"}, true},
+        OptionCase{{"--garbage", "0f1"}, false}, OptionCase{{"--bios", "-1"}, false},
+        OptionCase{{"--protected-start", "65536"}, false},
+        OptionCase{{"--late-probe-reply", "150:1"}, true},
+        OptionCase{{"--late-reply", "4:950"}, true}, OptionCase{{"--late-reply", "4"}, false},
+        OptionCase{{"--progmode-reply", "none"}, true},
+        OptionCase{{"--progmode-reply", "A"}, false}, OptionCase{{"--com", "0"}, false},
+        OptionCase{{"--bogus", "1"}, false}, OptionCase{{"--silent"}, false}));
 
 TEST(Options, ParseIntoTheBoardConfig) {
     const boardsim::ParseResult r = boardsim::parseOptions(

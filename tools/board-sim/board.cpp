@@ -48,8 +48,12 @@ void Board::receive(std::uint8_t byte, TimePoint at) {
         break;
     case wire::kEnterProgramming:
         resendDue_ = false;
-        log(at, "PROGMODE", "byte=CC reply=K");
-        reply({wire::kAck}, at);
+        if (config_.progModeReply == 0) {
+            log(at, "PROGMODE", "byte=CC reply=none");
+        } else {
+            log(at, "PROGMODE", "byte=CC reply=" + replyName({config_.progModeReply}));
+            reply({config_.progModeReply}, at);
+        }
         break;
     case wire::kCmdFlashBlock:
     case wire::kCmdEepromByte:
@@ -189,14 +193,20 @@ void Board::finishFrame(TimePoint at) {
                          " sum=" + (sumOk ? "ok" : "bad") + " reply=" + replyName(answer);
     if (!fault.empty())
         fields += " fault=" + fault;
+    const auto late = config_.lateFrames.find(frameNumber_);
+    if (late != config_.lateFrames.end() && !answer.empty())
+        fields += " late=" + std::to_string(late->second.count());
     log(at, "FRAME", fields);
 
     const bool accepted = !answer.empty() && answer[0] == wire::kAck;
     if (accepted)
         applyFrame();
     resendDue_ = !answer.empty() && answer[0] == wire::kNak;
-    if (!answer.empty())
-        reply(std::move(answer), at, accepted && frameNumber_ == config_.hangupAfter);
+    if (!answer.empty()) {
+        answer.insert(answer.begin(), config_.frameGarbage.begin(), config_.frameGarbage.end());
+        const TimePoint due = late != config_.lateFrames.end() ? at + late->second : at;
+        reply(std::move(answer), due, accepted && frameNumber_ == config_.hangupAfter);
+    }
 
     frame_.clear();
     frameSize_ = 0;

@@ -41,8 +41,11 @@ struct BoardConfig {
     std::chrono::milliseconds lateProbeReply{0};
     int lateProbeCount = -1; // how many answered probes come late; -1 all
     bool nakProbes = false;
-    int cutIdentity = -1;      // identity answers cut after this many bytes; -1 whole
-    int cutIdentityCount = -1; // how many answered probes get the cut answer; -1 all
+    int cutIdentity = -1;             // identity answers cut after this many bytes; -1 whole
+    int cutIdentityCount = -1;        // how many answered probes get the cut answer; -1 all
+    std::uint8_t progModeReply = 'K'; // answer to 0xCC; 0: none
+    std::map<int, std::chrono::milliseconds> lateFrames; // frame number -> extra reply delay
+    std::vector<std::uint8_t> frameGarbage;              // sent before each frame reply
 };
 
 struct Reply {

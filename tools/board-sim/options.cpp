@@ -152,6 +152,17 @@ ParseResult parseOptions(const std::vector<std::string>& args, const char* envCo
         } else if (opt == "--garbage") {
             if (!parseHexBytes(value, b.garbage))
                 return fail("expects hex bytes, e.g. 00FF13");
+        } else if (opt == "--frame-garbage") {
+            if (!parseHexBytes(value, b.frameGarbage))
+                return fail("expects hex bytes, e.g. 00FF13");
+        } else if (opt == "--progmode-reply") {
+            if (value != "K" && value != "N" && value != "none")
+                return fail("expects K, N or none");
+            b.progModeReply = value == "none" ? 0 : static_cast<std::uint8_t>(value[0]);
+        } else if (opt == "--late-reply") {
+            if (!parsePair(value, n, m) || m > 60'000)
+                return fail("expects FRAME:MS");
+            b.lateFrames[static_cast<int>(n)] = std::chrono::milliseconds(m);
         } else if (opt == "--hangup-after") {
             if (!parseNumber(value, 0, 1'000'000, n))
                 return fail("expects a frame number");
@@ -217,6 +228,7 @@ number; probes and 0xCC are not frames; probes are numbered from 0 too):
   --answer-from N         ignore probes 0..N-1, answer from probe N on
   --nak-probes            answer every probe with 'N' only
   --garbage HEX           send these bytes before each identity answer (e.g. 00FF13)
+  --frame-garbage HEX     send these bytes before each frame reply
   --cut-identity N[:COUNT]
                           answer probes with only the first N bytes of the identity (only
                           the first COUNT answered probes): a board cut off mid-answer
@@ -226,15 +238,18 @@ number; probes and 0xCC are not frames; probes are numbered from 0 too):
   --silent K              never answer frame K the first time it arrives (repeatable)
   --hangup-after K        after accepting frame K, close the pty master and exit
   --reply-delay MS        delay every reply by MS ms
+  --late-reply K:MS       delay the replies to frame K by MS ms more (repeatable)
+  --progmode-reply R      answer 0xCC with R: K (default), N or none
 
 Output (rewritten after every event, before the reply is sent):
   --flash-out FILE        program memory, bytes 0..highest written, unwritten 0xFF
   --eeprom-out FILE       256 bytes of EEPROM, unwritten 0xFF
   --log FILE              one line per event ("-" for stderr):
                             PROBE t=MS n=P byte=HH reply=id|N|none [late=MS]
-                            PROGMODE t=MS byte=CC reply=K
+                            PROGMODE t=MS byte=CC reply=K|N|none
                             FRAME t=MS n=F send=S cmd=HH addr=HHHH len=D|- data=D
                                   sum=ok|bad reply=K|N|none [fault=nak|silent]
+                                  [late=MS]
                             DROP t=MS cmd=HH bytes=D     (stalled frame given up)
                             UNKNOWN t=MS byte=HH         (not a command, ignored)
                             HANGUP t=MS frame=F
