@@ -68,6 +68,13 @@ bool parsePair(const std::string& text, long& first, long& second) {
            parseNumber(text.substr(colon + 1), 0, 1'000'000, second);
 }
 
+// "N" or "N:COUNT"; `count` is left as it is when no count is given.
+bool parseValueAndCount(const std::string& text, long max, long& value, long& count) {
+    if (text.find(':') == std::string::npos)
+        return parseNumber(text, 0, max, value);
+    return parsePair(text, value, count) && value <= max;
+}
+
 } // namespace
 
 ParseResult parseOptions(const std::vector<std::string>& args, const char* envComDir) {
@@ -172,23 +179,17 @@ ParseResult parseOptions(const std::vector<std::string>& args, const char* envCo
                 return fail("expects milliseconds");
             b.replyDelay = std::chrono::milliseconds(n);
         } else if (opt == "--cut-identity") {
-            if (value.find(':') != std::string::npos) {
-                if (!parsePair(value, n, m))
-                    return fail("expects BYTES or BYTES:COUNT");
-                b.cutIdentityCount = static_cast<int>(m);
-            } else if (!parseNumber(value, 0, 1'000, n)) {
+            m = b.cutIdentityCount;
+            if (!parseValueAndCount(value, 1'000, n, m))
                 return fail("expects BYTES or BYTES:COUNT");
-            }
             b.cutIdentity = static_cast<int>(n);
+            b.cutIdentityCount = static_cast<int>(m);
         } else if (opt == "--late-probe-reply") {
-            if (value.find(':') != std::string::npos) {
-                if (!parsePair(value, n, m))
-                    return fail("expects MS or MS:COUNT");
-                b.lateProbeCount = static_cast<int>(m);
-            } else if (!parseNumber(value, 0, 60'000, n)) {
+            m = b.lateProbeCount;
+            if (!parseValueAndCount(value, 60'000, n, m))
                 return fail("expects MS or MS:COUNT");
-            }
             b.lateProbeReply = std::chrono::milliseconds(n);
+            b.lateProbeCount = static_cast<int>(m);
         } else {
             --i;
             return fail("unknown option");
