@@ -23,9 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::vector<std::uint8_t> kSuccessDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 1};
-const std::vector<std::uint8_t> kFailureDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0};
-
 class ParentLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {

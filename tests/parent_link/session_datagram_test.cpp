@@ -18,9 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::vector<std::uint8_t> kSuccessDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 1};
-const std::vector<std::uint8_t> kFailureDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0};
-
 // Notes, whenever the result line reports a change while showing `text`, whether a datagram
 // had already reached the parent. The GUI thread waits here, so nothing is sent meanwhile.
 class LineWatcher : public QObject {

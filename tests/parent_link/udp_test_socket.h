@@ -15,6 +15,11 @@
 #include <unistd.h>
 #include <vector>
 
+// What the parent program must receive for a success and for a failure, written out byte for
+// byte so the tests do not take the updater's own encoding on trust.
+inline const std::vector<std::uint8_t> kSuccessDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 1};
+inline const std::vector<std::uint8_t> kFailureDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0};
+
 struct ReceivedDatagram {
     std::vector<std::uint8_t> bytes;
     std::string sourceAddress;

@@ -373,9 +373,6 @@ struct Tally {
     }
 };
 
-const std::vector<std::uint8_t> kSuccessDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 1};
-const std::vector<std::uint8_t> kFailureDatagram = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0};
-
 class RandomSessions : public ::testing::Test {
 protected:
     void SetUp() override {
