@@ -114,18 +114,29 @@ bool SetUpRun(PanelStatusBar* statusBar) {
 }
 
 // Reads the image's own board and preparation codes, shows the identity and refuses an image
-// built for another board or preparation, before anything is written.
+// built for another board or preparation, or a board whose protected range did not arrive,
+// before anything is written.
 bool ImageFitsBoard(PanelStatusBar* statusBar) {
     const std::uint8_t chip = DeviceInfo.ChipCode;
     const std::uint8_t key = ImageKey(0, ImagesScrambled);
     const int header = ImageBoardCodeOffset(ChipSlot(chip));
     ImageBoardCode = SelectedImage.FlashData[header] ^ key;
     ImagePreparationCode = SelectedImage.FlashData[header + 1] ^ key;
-    if (chip == kChip24HJ64 && IsTextBlockVersion(DeviceInfo.BiosVersion)) {
+    const bool usesProtectedRange =
+        chip == kChip24HJ64 && IsTextBlockVersion(DeviceInfo.BiosVersion);
+    if (usesProtectedRange) {
         SkipStart = ProtectedStart;
         SkipLength = ProtectedLength;
     }
     ShowDeviceInfo();
+    // The protected range comes in the text block: a block cut off leaves it unknown, and a
+    // guessed range would let the run write over what the bootloader keeps.
+    if (usesProtectedRange && BlockComplete == 0) {
+        ShowResult(QStringLiteral(" Identity incomplete !! "), kColorRed, 0);
+        if (ChipPanelIndex >= 0)
+            ShowPanelText(statusBar, ChipPanelIndex, QStringLiteral("Warning!!"));
+        return false;
+    }
 
     if (ImageBoardCode == 0 || ImageBoardCode == 0xFF || VersionRecordSeen == 0)
         return true;

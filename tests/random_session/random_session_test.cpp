@@ -106,6 +106,12 @@ struct Schedule {
     bool progMode() const { return !oldIdentity && bios >= 5; }
     int identityBytes() const { return oldIdentity ? 2 : textBlock() ? 6 + 3 + 28 + 1 : 6; }
     bool textBlockCut() const { return cutBytes > 6 && cutBytes < identityBytes(); }
+    // Chip 0xFE learns its protected range from the text block: without it, nothing is written.
+    bool refusedForCutBlock() const { return family.code == 0xFE && textBlockCut(); }
+    bool inProtectedRange(int end) const {
+        return family.code == 0xFE && textBlock() && protectedStart != 0 && protectedStart <= end &&
+               end <= protectedStart + protectedLength;
+    }
     int programLimit() const {
         if (family.code == 0xFE)
             return family.memoryTop - family.blockSize / family.unit;
@@ -131,12 +137,13 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 // The frames of a whole run, from the image's size and the family's block layout.
 std::vector<Frame> Schedule::frames() const {
     std::vector<Frame> out;
+    if (refusedForCutBlock())
+        return out;
     const int length = family.code == 0xFE ? imageSize : std::min(imageSize, programLimit());
     const int blocks = (length + family.blockSize - 1) / family.blockSize;
-    const bool skipping = family.code == 0xFE && textBlock() && protectedStart != 0;
     for (int k = 0; k + 1 < blocks; ++k) {
         const int end = (k + 1) * family.blockSize / family.unit;
-        if (skipping && protectedStart <= end && end <= protectedStart + protectedLength)
+        if (inProtectedRange(end))
             continue;
         out.push_back({0x00, k * family.blockSize / family.unit, family.blockSize, true});
     }
@@ -246,10 +253,8 @@ Schedule Draw(std::uint64_t seed) {
         s.nakProbes = true;
     if (chance(0.12)) {
         // Mostly inside the identity record; now and then inside the text block.
-        // A cut text block loses the protected range with it: only where there is none.
-        s.cutBytes = s.textBlock() && s.protectedStart == 0 && chance(0.15)
-                         ? pick(6, s.identityBytes() - 1)
-                         : pick(0, std::min(5, s.identityBytes() - 1));
+        s.cutBytes = s.textBlock() && chance(0.15) ? pick(6, s.identityBytes() - 1)
+                                                   : pick(0, std::min(5, s.identityBytes() - 1));
         s.cutCount = pick(1, 3);
     }
     if (chance(0.1)) {
@@ -348,6 +353,7 @@ struct Tally {
         note(s.nakProbes, "'N' to every probe");
         note(s.cutBytes >= 0 && !s.textBlockCut(), "identity cut");
         note(s.textBlockCut(), "text block cut");
+        note(s.textBlockCut() && s.protectedStart != 0, "protected range with a cut text block");
         note(s.lateProbeMs > 0, "late probe answers");
         note(!s.garbage.empty(), "garbage before identity");
         note(!s.frameGarbage.empty(), "garbage before frame replies");
@@ -504,6 +510,10 @@ std::vector<std::string> RandomSessions::Run(const Schedule& s, Tally& tally) {
         } else if (kind == "FRAME") {
             framesStarted = true;
             const int n = std::stoi(field("n"));
+            const int address = std::stoi(field("addr"), nullptr, 16);
+            if (std::stoi(field("cmd"), nullptr, 16) == 0 &&
+                s.inProtectedRange(address + s.family.blockSize / s.family.unit))
+                fail("frame in the board's protected range: " + entry);
             const int send = std::stoi(field("send"));
             if (n == group) {
                 ++sends;
@@ -548,6 +558,9 @@ std::vector<std::string> RandomSessions::Run(const Schedule& s, Tally& tally) {
                 fail("\" Program Ok \" but frame not acknowledged: " + lastOfGroup[k]);
         }
     }
+    if (s.refusedForCutBlock() && !stopPressed &&
+        line != QStringLiteral(" Identity incomplete !! "))
+        fail("a cut text block on chip 0xFE not refused");
     if (line == QStringLiteral(" User Abort !! ") && !stopPressed)
         fail("\" User Abort !! \" without a Stop");
     if (line == QStringLiteral(" CHK Error !! ") &&
@@ -570,8 +583,8 @@ TEST_F(RandomSessions, FoundBefore) {
     // A text block cut off mid-way once swallowed the replies to programming, the 'N' to a
     // block among them: the refused block was passed over as if silent.
     Schedule s;
-    s.family = kFamilies[6];
-    s.imageSize = 1142;
+    s.family = kFamilies[0];
+    s.imageSize = 300;
     s.cutBytes = 11;
     s.cutCount = 3;
     s.naks = {{1, 1}, {2, 4}};
@@ -579,6 +592,19 @@ TEST_F(RandomSessions, FoundBefore) {
     for (const std::string& fault : Run(s, tally))
         text += "\n  " + fault;
     EXPECT_EQ(text, s.describe());
+
+    // A text block cut before its protected range arrived once let the run write over it.
+    Schedule cut;
+    cut.family = kFamilies[6];
+    cut.imageSize = 1280;
+    cut.protectedStart = 256;
+    cut.protectedLength = 256;
+    cut.cutBytes = 19;
+    cut.cutCount = 1;
+    text = cut.describe();
+    for (const std::string& fault : Run(cut, tally))
+        text += "\n  " + fault;
+    EXPECT_EQ(text, cut.describe());
 }
 
 TEST_F(RandomSessions, EveryFaultScheduleEndsCleanly) {
