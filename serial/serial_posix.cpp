@@ -176,8 +176,14 @@ Status Open(const std::string& path, Handle& handle) {
         return FromErrno(errno);
     // TIOCEXCL refuses further opens of the tty, but not to root; the flock is the guard root
     // (and a second record of ours, which opens the same device by another name) runs into.
+    // The flag belongs to the tty and outlives this descriptor: a failed open clears it again,
+    // unless the holder had set it itself.
+    int wasExclusive = 0;
+    ::ioctl(fd, TIOCGEXCL, &wasExclusive);
     if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const Status status = FromErrno(errno);
+        if (wasExclusive == 0)
+            ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return status;
     }

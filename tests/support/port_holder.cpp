@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,7 +16,7 @@ namespace {
 constexpr uid_t kNobody = 65534;
 }
 
-HeldPort::HeldPort(const std::string& path, Hold hold) {
+HeldPort::HeldPort(const std::string& path, Hold hold, const std::string& name) {
     int ready[2];
     int release[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
@@ -34,10 +35,14 @@ HeldPort::HeldPort(const std::string& path, Hold hold) {
         ::close_range(3, low - 1, 0);
         ::close_range(low + 1, high - 1, 0);
         ::close_range(high + 1, ~0U, 0);
+        if (!name.empty())
+            ::prctl(PR_SET_NAME, name.c_str());
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         bool ok = fd >= 0;
         if (ok && hold == Hold::kLocked)
-            ok = ::ioctl(fd, TIOCEXCL) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            ok = ::ioctl(fd, TIOCEXCL) == 0;
+        if (ok && hold != Hold::kOpenOnly)
+            ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         const char answer = ok ? '1' : '0';
         if (::write(ready[1], &answer, 1) != 1)
             ::_exit(1);

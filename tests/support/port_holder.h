@@ -8,11 +8,13 @@
 #include <sys/types.h>
 
 // Another process that opens the device at path and keeps it until destroyed, with TIOCEXCL
-// and an exclusive flock as a serial program takes it, or only open.
+// and an exclusive flock as a serial program takes it, only the flock, or only open. A name
+// given is the command name /proc shows for it.
 class HeldPort {
 public:
-    enum class Hold { kLocked, kOpenOnly };
-    explicit HeldPort(const std::string& path, Hold hold = Hold::kLocked);
+    enum class Hold { kLocked, kFlockOnly, kOpenOnly };
+    explicit HeldPort(const std::string& path, Hold hold = Hold::kLocked,
+                      const std::string& name = {});
     ~HeldPort();
     HeldPort(const HeldPort&) = delete;
     HeldPort& operator=(const HeldPort&) = delete;
