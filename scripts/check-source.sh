@@ -12,4 +12,15 @@ if grep -rnE '#include *[<"](shell/|QMessageBox)' session serial | grep -v '"she
     status=1
 fi
 
+# Labels show text from outside the program (process names, adapter names, the board's own
+# text): every label in a form is plain text, never rich text.
+for ui in shell/*.ui serial/*.ui catalogue/*.ui; do
+    labels=$(grep -cE '<widget class="(QLabel|ClickableLabel)"' "$ui" || true)
+    plain=$(grep -c '<property name="textFormat"><enum>Qt::PlainText</enum>' "$ui" || true)
+    if [ "$labels" != "$plain" ]; then
+        echo "check-source: $ui: $labels labels, $plain of them plain text" >&2
+        status=1
+    fi
+done
+
 exit $status

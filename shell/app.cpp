@@ -18,6 +18,7 @@ namespace {
 void ShowStartupError(const QString& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ProductString()), text,
                     QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText); // the text may carry file names and the system's words
     box.exec();
 }
 } // namespace

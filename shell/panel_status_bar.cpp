@@ -19,6 +19,7 @@ void PanelStatusBar::setPanelWidths(std::initializer_list<int> widths) {
     for (int width : widths) {
         auto* panel = new QLabel(this);
         panel->setObjectName(QStringLiteral("Panel%1").arg(index));
+        panel->setTextFormat(Qt::PlainText); // panels show port and board texts
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         // As in the classic status bar, the last panel takes the rest of the width.

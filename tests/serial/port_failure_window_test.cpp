@@ -3,6 +3,7 @@
 #include "serial/comport.h"
 #include "shell/quillet.h"
 #include "shell/status.h"
+#include "support/plain_text.h"
 #include "support/port_holder.h"
 #include "support/pty.h"
 #include "support/temp_env.h"
@@ -25,6 +26,7 @@ struct Case {
     const char* name;
     Setup setup;
     std::string reason; // after "COM3: "; a held port adds its holder
+    std::string holder = {}; // the holder's command name; empty: this test's own
 };
 
 class PortFailureShown : public ::testing::TestWithParam<Case> {
@@ -55,9 +57,10 @@ TEST_P(PortFailureShown, BesideInvalidPortCom) {
     std::string expected = "COM3: " + c.reason;
     switch (c.setup) {
     case Setup::kHeldElsewhere:
-        held = std::make_unique<HeldPort>(pty.slavePath());
+        held = std::make_unique<HeldPort>(pty.slavePath(), HeldPort::Hold::kLocked, c.holder);
         ASSERT_TRUE(held->holding());
-        expected += OwnCommandName() + " (pid " + std::to_string(held->pid()) + ")";
+        expected += (c.holder.empty() ? OwnCommandName() : c.holder) + " (pid " +
+                    std::to_string(held->pid()) + ")";
         ASSERT_EQ(::symlink(pty.slavePath().c_str(), entry().c_str()), 0);
         break;
     case Setup::kNoPermission:
@@ -79,6 +82,7 @@ TEST_P(PortFailureShown, BesideInvalidPortCom) {
     EXPECT_EQ(window_.Label2->text(), QStringLiteral("Invalid Port Com"));
     EXPECT_FALSE(window_.Label5->isHidden());
     EXPECT_EQ(window_.Label5->text().toStdString(), expected);
+    EXPECT_TRUE(ShowsPlainText(*window_.Label5));
 
     // The next line written takes the reason away with the failure it explained, and so
     // does "Change port", which clears the result line.
@@ -92,6 +96,8 @@ TEST_P(PortFailureShown, BesideInvalidPortCom) {
 INSTANTIATE_TEST_SUITE_P(
     States, PortFailureShown,
     ::testing::Values(Case{"HeldElsewhere", Setup::kHeldElsewhere, "in use by "},
+                      // Any local user names a process as they like.
+                      Case{"HeldByMarkupName", Setup::kHeldElsewhere, "in use by ", "<b>x</b>"},
                       Case{"NoPermission", Setup::kNoPermission,
                            "no permission: add your user to the 'dialout' group and log in again"},
                       Case{"Vanished", Setup::kVanished, "no device on this port (unplugged?)"},

@@ -7,6 +7,7 @@
 #include "shell/quillet.h"
 #include "shell/status.h"
 #include "support/board_session.h"
+#include "support/plain_text.h"
 #include "support/test_images.h"
 
 #include <QLabel>
@@ -250,6 +251,15 @@ TEST_F(DeviceInfoTest, LinesForRecordVersions) {
     DeviceInfo.BiosVersion = 3;
     ShowDeviceInfo();
     EXPECT_EQ(window->Label3->text(), QStringLiteral("BIOS:03 - KJB_R01 - Preparation0a"));
+}
+
+TEST_F(DeviceInfoTest, BoardTextThatLooksLikeMarkupShowsAsItIs) {
+    VersionRecordSeen = 1;
+    DeviceInfo = DeviceIdentity{0xFE, 12, 16, 2};
+    std::strcpy(DeviceText, "<h1>big</h1>");
+    ShowDeviceInfo();
+    EXPECT_EQ(window->Label4->text(), QStringLiteral("<h1>big</h1>"));
+    EXPECT_TRUE(ShowsPlainText(*window->Label4));
 }
 
 TEST_F(DeviceInfoTest, OlderBootloaderShowsTheImagesCodes) {
