@@ -6,7 +6,8 @@
 // - /proc/locks: flock and POSIX locks on the node, with the pid that holds them. Serial
 //   programs, this one included, lock the port they use; the table is readable by every user.
 // - /proc/<pid>/fd: which processes have the device open (ModemManager probing a modem, a
-//   terminal program). Only the processes of this user are readable (all of them for root).
+//   terminal program), by descriptors whose target lies under /dev. Only the processes of this
+//   user are readable (all of them for root).
 #include "serial/port_state.h"
 
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -93,6 +95,16 @@ std::optional<PortHolder> LockHolder(const struct stat& node) {
     return std::nullopt;
 }
 
+// Whether a descriptor link's target is a node under /dev. The link's text comes from /proc
+// alone; only such a target is then looked at, on the local device file systems: a stat of any
+// other descriptor would reach its file system, and one on a hung network or FUSE mount would
+// block the window's thread with it.
+bool IsDeviceNodeLink(const std::string& link) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+    return n > 5 && std::string_view(target, static_cast<std::size_t>(n)).substr(0, 5) == "/dev/";
+}
+
 bool HasDeviceOpen(int pid, dev_t device) {
     const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
     DIR* fds = ::opendir(dir.c_str());
@@ -100,8 +112,11 @@ bool HasDeviceOpen(int pid, dev_t device) {
         return false; // another user's process, or gone meanwhile
     bool found = false;
     while (const dirent* entry = ::readdir(fds)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const std::string link = dir + "/" + entry->d_name;
         struct stat target {};
-        if (entry->d_name[0] != '.' && ::stat((dir + "/" + entry->d_name).c_str(), &target) == 0 &&
+        if (IsDeviceNodeLink(link) && ::stat(link.c_str(), &target) == 0 &&
             S_ISCHR(target.st_mode) && target.st_rdev == device) {
             found = true;
             break;
