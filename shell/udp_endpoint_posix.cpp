@@ -105,7 +105,13 @@ void udp_os::Listener::Open() {
     }
     SetCloseOnExec(wakePipe[0]);
     SetCloseOnExec(wakePipe[1]);
-    listener = std::thread(Listen, socketFd, wakePipe[0], bufferSize, handler);
+    try {
+        listener = std::thread(Listen, socketFd, wakePipe[0], bufferSize, handler);
+    } catch (const std::system_error& error) {
+        Close(); // the socket and the pipe: no destructor runs for a throwing constructor
+        throw std::runtime_error("Cannot start the listener of UDP port " + std::to_string(port) +
+                                 ": " + error.what());
+    }
 }
 
 void udp_os::Listener::Close() {

@@ -108,7 +108,14 @@ void udp_os::Listener::Open() {
     stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (stop == nullptr)
         Fail("Cannot start the listener of UDP port ", static_cast<int>(::GetLastError()));
-    listener = std::thread(Listen, socket, readable, stop, bufferSize, handler);
+    try {
+        listener = std::thread(Listen, socket, readable, stop, bufferSize, handler);
+    } catch (const std::system_error& error) {
+        Close(); // the socket, its events and Winsock: no destructor runs for a throwing
+                 // constructor
+        throw std::runtime_error("Cannot start the listener of UDP port " + std::to_string(port) +
+                                 ": " + error.what());
+    }
 }
 
 void udp_os::Listener::Close() {

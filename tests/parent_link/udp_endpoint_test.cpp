@@ -2,11 +2,14 @@
 #include "parent_link/udp_test_socket.h"
 
 #include "shell/udp_endpoint.h"
+#include "support/port_holder.h"
 
 #include <atomic>
 #include <condition_variable>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -175,6 +178,41 @@ TEST(UdpEndpointTest, ABindFailureNamesThePortAndTheReason) {
         EXPECT_NE(text.find("in use"), std::string::npos) << text;
     }
     EXPECT_FALSE(endpoint.Active());
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    DIR* fds = ::opendir("/proc/self/fd");
+    while (const dirent* entry = fds ? ::readdir(fds) : nullptr)
+        count += entry->d_name[0] != '.';
+    if (fds != nullptr)
+        ::closedir(fds);
+    return count;
+}
+
+// In a child without the right to start a thread (a user at its process limit), the start
+// fails with a reason and leaves no socket or pipe behind.
+TEST(UdpEndpointTest, AListenerThatCannotStartLeavesNothingOpen) {
+    const std::string outcome = RunAsUnprivileged([] {
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NPROC, &none) != 0)
+            return std::string("setrlimit failed");
+        const int before = OpenDescriptors();
+        UdpServerEndpoint endpoint;
+        endpoint.SetDefaultPort(kPort);
+        try {
+            endpoint.SetActive(true);
+            return std::string("the listener started");
+        } catch (const std::runtime_error& error) {
+            const std::string text = error.what();
+            if (text.find("3004") == std::string::npos)
+                return "no port in \"" + text + "\"";
+        }
+        const int after = OpenDescriptors();
+        return after == before ? std::string("ok")
+                               : std::to_string(after - before) + " descriptors left open";
+    });
+    EXPECT_EQ(outcome, "ok");
 }
 
 } // namespace
