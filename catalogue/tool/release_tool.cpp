@@ -79,8 +79,7 @@ std::string KnownChips() {
 }
 
 // A release serves every bootloader of its family, so it keeps below the lowest limit: for
-// 'B'..'F' that of bootloaders from version 5 on, whose boot area is larger. Their fix block
-// lies there too, and its address keys the stored fix bytes.
+// 'B'..'F' that of bootloaders from version 5 on, whose boot area is larger.
 std::uint32_t ProgramByteLimit(const ChipFamily& family) {
     return static_cast<std::uint32_t>(ProgramLimitOf(family, kBootAreaFrom5, kLargeBootArea) *
                                       AddressUnitOf(family.code));
@@ -194,7 +193,7 @@ struct ImageSet {
     int line;
     int row;
     int slot;
-    std::vector<std::uint8_t> fix, flash, eeprom; // stored form
+    std::vector<std::uint8_t> fix, flash, eeprom; // stored form (the fix bytes plain)
 };
 
 std::vector<std::uint8_t> ParseFix(const std::string& text) {
@@ -285,19 +284,15 @@ void CheckImage(Reporter& report, const ImageEntry& e, std::vector<ImageSet>& se
     if (report.errors() != errorsBefore)
         return;
 
-    // Stored form: image and EEPROM bytes with the key of value 0, the fix bytes with the
-    // key of the fix block's address, as the programming run unscrambles them.
+    // Stored form: image and EEPROM bytes scrambled with the key of value 0. The fix bytes stay
+    // plain: the run scrambles them with the key of the fix block's address, which differs
+    // between bootloader generations, so one release serves both.
     const std::uint8_t key = ImageKey(0, kReleaseImagesScrambled);
-    const std::uint8_t fixKey =
-        ImageKey(static_cast<std::uint8_t>(ProgramLimitOf(*family, kBootAreaFrom5, kLargeBootArea)),
-                 kReleaseImagesScrambled);
     ImageSet set{e.line, e.row, slot, fix, plain, eeprom};
     for (auto& b : set.flash)
         b ^= key;
     for (auto& b : set.eeprom)
         b ^= key;
-    for (auto& b : set.fix)
-        b ^= fixKey;
     sets.push_back(std::move(set));
 }
 
