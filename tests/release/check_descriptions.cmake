@@ -123,7 +123,9 @@ check(s-record-cut-off FAIL "7: error: program HEX \"[^\"]*a.s19\" has no end re
 # srecord's own warnings reach the user: here the records are out of order.
 set(c ${WORK_DIR}/srecord-warning)
 hex(${c} a.hex ${C2580})
-file(STRINGS ${c}/a.hex records)
+file(READ ${c}/a.hex text)
+string(STRIP "${text}" text)
+string(REPLACE "\n" ";" records "${text}")
 list(GET records 1 first)
 list(REMOVE_AT records 1)
 list(INSERT records 2 "${first}")
