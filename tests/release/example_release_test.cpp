@@ -19,8 +19,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
