@@ -1,6 +1,7 @@
 #include "catalogue/version.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/listing_order.h"
 #include "ui_version.h"
 
 #include <QFontDatabase>
@@ -13,23 +14,6 @@ const char* const ChipFamilyNames[kChipFamilyCount] = {
 };
 
 namespace {
-
-// The catalogue entries the listing looks at, in their order. A group's default entry is row 0
-// of its slot; its board rows are listed only when the default entry holds no image.
-struct ListingGroup {
-    int chipSlot;
-    int boardRows[7];
-    int boardRowCount;
-};
-constexpr ListingGroup kListingOrder[] = {
-    {6, {5, 6, 7, 8, 11, 16, 19}, 7},
-    {1, {2, 4, 5, 6}, 4},
-    {0, {2, 4, 5, 6}, 4},
-    {2, {}, 0},
-    {3, {}, 0},
-    {4, {}, 0},
-    {5, {}, 0},
-};
 
 bool HoldsImage(const ImageDescriptor& entry) {
     return entry.FlashSize > 1;

@@ -1,17 +1,19 @@
 # Converts one HEX file of a release with srec_cat (run with cmake -P by Release.cmake).
-#   SREC_CAT  srec_cat          HEX     the input, Intel HEX or Motorola S-records
+#   SREC_CAT  srec_cat          HEX     the input     FORMAT  intel or srec (S-records)
 #   PREFIX    where quillet-release-tool wrote the range arguments (.crop .outside .config)
 #             and where the image (.bin) and the range report (.info) go; no .config:
 #             no configuration region
 #   WHERE     description:line  WHAT    "program HEX" or "EEPROM HEX"
-# srecord checks the records itself; its message is passed on with the description's line.
+# srecord checks the records itself; its message is passed on with the description's line,
+# and so are its warnings when it succeeds.
 
-if(HEX MATCHES "\\.(s19|s28|s37|srec|srecord|mot|s)$")
+if(FORMAT STREQUAL "srec")
     set(format) # srec_cat reads Motorola S-records without a format option
 else()
     set(format -intel)
 endif()
 
+set(warned FALSE)
 function(run_srec_cat)
     execute_process(COMMAND ${SREC_CAT} ${ARGN} RESULT_VARIABLE result ERROR_VARIABLE error)
     if(NOT result EQUAL 0)
@@ -20,6 +22,18 @@ function(run_srec_cat)
         # The plain line first, as a compiler would write it; CMake's own frame follows.
         message(NOTICE "${WHERE}: error: ${WHAT} \"${HEX}\": ${error}")
         message(FATAL_ERROR "srec_cat could not convert ${HEX}")
+    endif()
+    # Every call reads the file again and would repeat what the first one said.
+    if(NOT warned AND NOT error STREQUAL "")
+        set(warned TRUE PARENT_SCOPE)
+        string(STRIP "${error}" error)
+        string(REGEX REPLACE "\n[ \t]+" " " error "${error}")
+        string(REPLACE ";" "," error "${error}")
+        string(REPLACE "\n" ";" lines "${error}")
+        list(REMOVE_DUPLICATES lines)
+        foreach(line IN LISTS lines)
+            message(NOTICE "${WHERE}: warning: ${WHAT} \"${HEX}\": ${line}")
+        endforeach()
     endif()
 endfunction()
 

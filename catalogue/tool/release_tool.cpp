@@ -3,8 +3,11 @@
 // then checks what srec_cat wrote, scrambles it into the stored form and writes the C++
 // source of the release's image sets. Every message names the description's line.
 //
-//   quillet-release-tool args --where FILE:LINE (--chip CHIP | --eeprom) --out-prefix P
-//       writes P.crop, P.outside and (not for EEPROM) P.config: srec_cat arguments for the
+//   quillet-release-tool prepare --where FILE:LINE (--chip CHIP | --eeprom) --hex HEX
+//           --format intel|srec --out-prefix P
+//       checks that HEX ends with its end record and has nothing after it (srec_cat only
+//       warns about the one and drops the other), writes P.d, the build's dependency on HEX,
+//       and P.crop, P.outside and (not for EEPROM) P.config: srec_cat arguments for the
 //       programmable range, for everything outside it but the configuration region, and for
 //       that region.
 //   quillet-release-tool generate --output FILE.cpp --description FILE
@@ -15,6 +18,7 @@
 //       address outside the range (0 for none), the first and one past the last address of
 //       configuration data (both 0 for none), and the end of the data inside the range.
 #include "catalogue/catalogue.h"
+#include "catalogue/listing_order.h"
 #include "session/chip_families.h"
 
 #include <algorithm>
@@ -22,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -40,8 +45,12 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
+// The family as the README names it: the status text after "Found ", in capitals ("24J10").
 std::string FamilyName(const ChipFamily& family) {
-    return std::string(family.statusText).substr(6); // after "Found "
+    std::string name = std::string(family.statusText).substr(6);
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
 }
 
 bool SameText(const std::string& a, const std::string& b) {
@@ -79,8 +88,7 @@ std::string KnownChips() {
 }
 
 // A release serves every bootloader of its family, so it keeps below the lowest limit: for
-// 'B'..'F' that of bootloaders from version 5 on, whose boot area is larger. Their fix block
-// lies there too, and its address keys the stored fix bytes.
+// 'B'..'F' that of bootloaders from version 5 on, whose boot area is larger.
 std::uint32_t ProgramByteLimit(const ChipFamily& family) {
     return static_cast<std::uint32_t>(ProgramLimitOf(family, kBootAreaFrom5, kLargeBootArea) *
                                       AddressUnitOf(family.code));
@@ -122,7 +130,7 @@ private:
     int errors_ = 0;
 };
 
-// --- args ---------------------------------------------------------------------------------
+// --- prepare ------------------------------------------------------------------------------
 
 bool WriteText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -130,8 +138,71 @@ bool WriteText(const std::string& path, const std::string& text) {
     return static_cast<bool>(out);
 }
 
-int Args(const std::vector<std::string>& a) {
-    std::string where, chip, prefix;
+// A path as a make-style dependency file spells it.
+std::string DepfilePath(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        if (c == ' ' || c == '#')
+            out += '\\';
+        if (c == '$')
+            out += '$';
+        out += c;
+    }
+    return out;
+}
+
+// Whether a record is the end of its file: Intel HEX type 01; S-records S7, S8 or S9.
+bool IsEndRecord(const std::string& record, bool srec) {
+    if (srec)
+        return record.size() >= 2 && (record[0] == 'S' || record[0] == 's') &&
+               (record[1] == '7' || record[1] == '8' || record[1] == '9');
+    return record.size() >= 9 && record[0] == ':' && record.compare(7, 2, "01") == 0;
+}
+
+// A HEX file cut off before its end record, or two files run together, convert without an
+// error (srec_cat warns about the first and drops what follows an end record): refuse both.
+// An unreadable file is left to srec_cat, whose message says why.
+bool CheckRecords(const std::string& where, const std::string& what, const std::string& hex,
+                  bool srec) {
+    std::error_code ec;
+    if (!std::filesystem::exists(hex, ec)) {
+        std::fprintf(stderr, "%s: error: %s \"%s\" does not exist\n", where.c_str(), what.c_str(),
+                     hex.c_str());
+        return false;
+    }
+    std::ifstream in(hex, std::ios::binary);
+    if (!std::filesystem::is_regular_file(hex, ec) || !in)
+        return true;
+    std::string line;
+    int number = 0;
+    int end = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        const auto last = line.find_last_not_of(" \t\r");
+        if (last == std::string::npos)
+            continue;
+        line.erase(last + 1);
+        if (end != 0) {
+            std::fprintf(stderr,
+                         "%s: error: %s \"%s\" has records after its end record (line %d): "
+                         "srec_cat would drop them; two files run together?\n",
+                         where.c_str(), what.c_str(), hex.c_str(), number);
+            return false;
+        }
+        if (IsEndRecord(line, srec))
+            end = number;
+    }
+    if (end == 0) {
+        std::fprintf(stderr, "%s: error: %s \"%s\" has no end record (%s): is it cut off?\n",
+                     where.c_str(), what.c_str(), hex.c_str(),
+                     srec ? "S7, S8 or S9" : "type 01, \":00000001FF\"");
+        return false;
+    }
+    return true;
+}
+
+int Prepare(const std::vector<std::string>& a) {
+    std::string where, chip, prefix, hex, format;
     bool eeprom = false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (a[i] == "--where" && i + 1 < a.size())
@@ -140,9 +211,22 @@ int Args(const std::vector<std::string>& a) {
             chip = a[++i];
         else if (a[i] == "--out-prefix" && i + 1 < a.size())
             prefix = a[++i];
+        else if (a[i] == "--hex" && i + 1 < a.size())
+            hex = a[++i];
+        else if (a[i] == "--format" && i + 1 < a.size())
+            format = a[++i];
         else if (a[i] == "--eeprom")
             eeprom = true;
     }
+    // First, so that the build knows the HEX file even when this step fails.
+    if (!WriteText(prefix + ".d", DepfilePath(prefix + ".bin") + " " +
+                                      DepfilePath(prefix + ".info") + ": " + DepfilePath(hex) +
+                                      "\n")) {
+        std::fprintf(stderr, "%s: error: cannot write %s.d\n", where.c_str(), prefix.c_str());
+        return 1;
+    }
+    if (!CheckRecords(where, eeprom ? "EEPROM HEX" : "program HEX", hex, format == "srec"))
+        return 1;
     std::uint32_t limit = kEepromSize;
     HexRange configuration{0, 0};
     if (!eeprom) {
@@ -194,7 +278,7 @@ struct ImageSet {
     int line;
     int row;
     int slot;
-    std::vector<std::uint8_t> fix, flash, eeprom; // stored form
+    std::vector<std::uint8_t> fix, flash, eeprom; // stored form (the fix bytes plain)
 };
 
 std::vector<std::uint8_t> ParseFix(const std::string& text) {
@@ -285,20 +369,63 @@ void CheckImage(Reporter& report, const ImageEntry& e, std::vector<ImageSet>& se
     if (report.errors() != errorsBefore)
         return;
 
-    // Stored form: image and EEPROM bytes with the key of value 0, the fix bytes with the
-    // key of the fix block's address, as the programming run unscrambles them.
+    // Stored form: image and EEPROM bytes scrambled with the key of value 0. The fix bytes stay
+    // plain: the run scrambles them with the key of the fix block's address, which differs
+    // between bootloader generations, so one release serves both.
     const std::uint8_t key = ImageKey(0, kReleaseImagesScrambled);
-    const std::uint8_t fixKey =
-        ImageKey(static_cast<std::uint8_t>(ProgramLimitOf(*family, kBootAreaFrom5, kLargeBootArea)),
-                 kReleaseImagesScrambled);
     ImageSet set{e.line, e.row, slot, fix, plain, eeprom};
     for (auto& b : set.flash)
         b ^= key;
     for (auto& b : set.eeprom)
         b ^= key;
-    for (auto& b : set.fix)
-        b ^= fixKey;
     sets.push_back(std::move(set));
+}
+
+std::string FamilyNameOfSlot(int slot) {
+    for (const ChipFamily& family : kChipFamilies)
+        if (ChipSlot(family.code) == slot)
+            return FamilyName(family);
+    return std::to_string(slot);
+}
+
+// The device list looks only at fixed rows: an image set elsewhere would be carried and
+// programmed, but never shown.
+void WarnUnlisted(Reporter& report, const std::vector<ImageSet>& sets) {
+    for (const ImageSet& s : sets) {
+        if (s.row == 0)
+            continue;
+        const ListingGroup* group = nullptr;
+        for (const ListingGroup& g : kListingOrder)
+            if (g.chipSlot == s.slot)
+                group = &g;
+        int defaultLine = 0;
+        for (const ImageSet& other : sets)
+            if (other.row == 0 && other.slot == s.slot)
+                defaultLine = other.line;
+        std::string rows;
+        bool listedRow = false;
+        for (int i = 0; group != nullptr && i < group->boardRowCount; ++i) {
+            const int row = group->boardRows[i];
+            listedRow = listedRow || row == s.row;
+            rows += (i == 0                          ? ""
+                     : i + 1 == group->boardRowCount ? " and "
+                                                     : ", ") +
+                    std::to_string(row);
+        }
+        if (listedRow && defaultLine == 0)
+            continue;
+        const std::string name = FamilyNameOfSlot(s.slot);
+        std::string text = "the device list never shows this image set (row " +
+                           std::to_string(s.row) + ", chip family " + name + "): for " + name +
+                           " it shows row 0";
+        if (rows.empty())
+            text += " only";
+        else
+            text += ", or, while row 0 holds no image, rows " + rows;
+        if (defaultLine != 0)
+            text += "; row 0 holds one (line " + std::to_string(defaultLine) + ")";
+        report.Warning(s.line, text);
+    }
 }
 
 void WriteArray(std::ostream& out, const char* type, const std::string& name,
@@ -417,6 +544,7 @@ int Generate(const std::vector<std::string>& a) {
         emptySlots.push_back(ChipSlot(family->code));
         claim(e.line, e.row, emptySlots.back(), FamilyName(*family));
     }
+    WarnUnlisted(report, sets);
     if (report.errors() != 0)
         return 1;
     if (!WriteSource(output, description, sets, empties, emptySlots)) {
@@ -430,10 +558,10 @@ int Generate(const std::vector<std::string>& a) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args[0] == "args")
-        return Args({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "prepare")
+        return Prepare({args.begin() + 1, args.end()});
     if (!args.empty() && args[0] == "generate")
         return Generate({args.begin() + 1, args.end()});
-    std::fprintf(stderr, "usage: quillet-release-tool args|generate ...\n");
+    std::fprintf(stderr, "usage: quillet-release-tool prepare|generate ...\n");
     return 2;
 }

@@ -1,6 +1,7 @@
 // The simulated board's protocol logic, driven without a pty or a clock.
 #include "board.h"
 #include "options.h"
+#include "wire.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +100,7 @@ TEST(BoardFrames, ResendsKeepTheirNumberUpToFiveSends) {
     EXPECT_EQ(frames[4].substr(0, 10), "n=0 send=5");
     // The host gives up after five sends: the sixth frame is a new one.
     EXPECT_EQ(frames[5].substr(0, 10), "n=1 send=1");
-    EXPECT_EQ(board.eeprom()[1], 0x02);
+    EXPECT_EQ(board.wireEeprom()[1], 0x02);
 }
 
 TEST(BoardFrames, ProbeAfterRefusalStartsAFreshFrame) {
@@ -177,13 +178,45 @@ TEST(BoardFrames, StalledFrameIsDroppedAndTheNextOneParses) {
     Bytes expected(16, 0xFF); // address 0x10, one byte per address unit
     expected.push_back(0xAB);
     expected.push_back(0xCD);
-    EXPECT_EQ(board.flash(), expected);
+    EXPECT_EQ(board.wireFlash(), expected);
 
     const std::vector<std::string> log = board.takeLog();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0], "DROP t=500.000 cmd=00 bytes=3");
     EXPECT_EQ(log[1], "UNKNOWN t=600.000 byte=77");
     EXPECT_EQ(log[2].substr(0, 16), "FRAME t=600.000 ");
+}
+
+// The board unscrambles with the key of 0, except the block at its fix block's address, which
+// it unscrambles with the key of that address's low byte.
+TEST(BoardMemory, FixBlockAddressByChipAndVersion) {
+    struct Case {
+        std::uint8_t chip, bios;
+        int address;
+    };
+    const Case cases[] = {{'B', 4, 0x7EC0},  {'C', 5, 0x7E40},   {'D', 4, 0x3EC0},
+                          {'E', 12, 0x3E40}, {'F', 4, 0x1EC0},   {'F', 5, 0x1E40},
+                          {0xC7, 4, 0x3BC0}, {0xFE, 12, 0xA780}, {'Z', 5, -1}};
+    for (const Case& c : cases)
+        EXPECT_EQ(boardsim::wire::fixBlockAddress(c.chip, c.bios), c.address)
+            << c.chip << " " << int{c.bios};
+}
+
+TEST(BoardMemory, KeepsImageBytesAndTheFixBlockUnscrambled) {
+    BoardConfig config;
+    config.chip = 'C';
+    config.bios = 4;
+    Board board(config, kStart);
+    EXPECT_EQ(feed(board, framed({0x00, 0x00, 0x00, 0x02, 0x6B, 0x00})), Bytes{'K'});
+    EXPECT_EQ(feed(board, framed({0x00, 0x7E, 0xC0, 0x02, 0x2B, 0x8E})), Bytes{'K'});
+    const Bytes flash = board.flash();
+    ASSERT_EQ(flash.size(), 0x7EC2u);
+    EXPECT_EQ(flash[0], 0x00);
+    EXPECT_EQ(flash[1], 0x6B);
+    EXPECT_EQ(flash[2], 0xFF);      // never written
+    EXPECT_EQ(flash[0x7EC0], 0x00); // key of 0xC0: 0x2B
+    EXPECT_EQ(flash[0x7EC1], 0xA5);
+    EXPECT_EQ(board.wireFlash()[0x7EC1], 0x8E);
 }
 
 struct OptionCase {

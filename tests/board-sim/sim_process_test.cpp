@@ -127,13 +127,21 @@ TEST_F(SimProcess, WideChipBlocksHaveTwoLengthBytesAndTwoBytesPerAddressUnit) {
     EXPECT_EQ(exchange(flashBlock(0x0080, last, true)), Bytes{'K'});
     EXPECT_EQ(exchange(flashBlock(0xA780, fix, true)), Bytes{'K'});
 
-    const Bytes flash = sim_->flash();
-    ASSERT_EQ(flash.size(), 0xA780u * 2 + 256);
-    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 256), first);
-    EXPECT_EQ(Bytes(flash.begin() + 256, flash.begin() + 355), last);
-    EXPECT_TRUE(std::all_of(flash.begin() + 355, flash.begin() + 0xA780 * 2,
+    const Bytes wire = sim_->wireFlash();
+    ASSERT_EQ(wire.size(), 0xA780u * 2 + 256);
+    EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 256), first);
+    EXPECT_EQ(Bytes(wire.begin() + 256, wire.begin() + 355), last);
+    EXPECT_TRUE(std::all_of(wire.begin() + 355, wire.begin() + 0xA780 * 2,
                             [](std::uint8_t b) { return b == 0xFF; }));
-    EXPECT_EQ(Bytes(flash.begin() + 0xA780 * 2, flash.end()), fix);
+    EXPECT_EQ(Bytes(wire.begin() + 0xA780 * 2, wire.end()), fix);
+    // The board keeps image bytes XOR the key of 0 (0x6B) and the fix block's XOR the key of
+    // its address's low byte (0x80 + 0x6B); what it never wrote stays 0xFF.
+    const Bytes flash = sim_->flash();
+    ASSERT_EQ(flash.size(), wire.size());
+    for (std::size_t i = 0; i < flash.size(); ++i) {
+        const std::uint8_t key = i >= 0xA780 * 2 ? 0xEB : i < 355 ? 0x6B : 0x00;
+        ASSERT_EQ(flash[i], wire[i] ^ key) << i;
+    }
 
     const std::vector<std::string> frames = linesStarting(sim_->logLines(), "FRAME");
     ASSERT_EQ(frames.size(), 3u);
@@ -148,7 +156,7 @@ TEST_F(SimProcess, ByteChipBlocksHaveOneLengthByte) {
     EXPECT_EQ(exchange(flashBlock(0x0100, block, false)), Bytes{'K'});
     EXPECT_EQ(exchange(flashBlock(0x0140, pattern(5, 9), false)), Bytes{'K'});
 
-    const Bytes flash = sim_->flash();
+    const Bytes flash = sim_->wireFlash();
     ASSERT_EQ(flash.size(), 0x145u);
     EXPECT_EQ(flash[0xFF], 0xFF);
     EXPECT_EQ(Bytes(flash.begin() + 0x100, flash.begin() + 0x140), block);
@@ -161,6 +169,8 @@ TEST_F(SimProcess, EepromByteLandsAtItsAddress) {
     EXPECT_EQ(exchange({0x40, 0x10, 0xAA, 0x01, 0x00, 0x05}), Bytes{'K'});
     Bytes expected(256, 0xFF);
     expected[0x10] = 0xAA;
+    EXPECT_EQ(sim_->wireEeprom(), expected);
+    expected[0x10] = 0xAA ^ 0x6B; // unscrambled with the key of 0
     EXPECT_EQ(sim_->eeprom(), expected);
     EXPECT_TRUE(sim_->flash().empty());
     const std::vector<std::string> frames = linesStarting(sim_->logLines(), "FRAME");
@@ -173,11 +183,11 @@ TEST_F(SimProcess, BadChecksumIsRefusedAndChangesNothing) {
     Bytes frame = flashBlock(0x0000, pattern(64, 0), false);
     frame[10] ^= 0x01; // corrupted on the way: the sum no longer comes to 0
     EXPECT_EQ(exchange(frame), Bytes{'N'});
-    EXPECT_TRUE(sim_->flash().empty());
+    EXPECT_TRUE(sim_->wireFlash().empty());
 
     frame[10] ^= 0x01;
     EXPECT_EQ(exchange(frame), Bytes{'K'});
-    EXPECT_EQ(sim_->flash(), pattern(64, 0));
+    EXPECT_EQ(sim_->wireFlash(), pattern(64, 0));
     const std::vector<std::string> frames = linesStarting(sim_->logLines(), "FRAME");
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_TRUE(contains(frames[0], "n=0 send=1") && contains(frames[0], "sum=bad reply=N"));
@@ -192,11 +202,11 @@ TEST_F(SimProcess, NakFaultRefusesTheFrameMTimes) {
     EXPECT_EQ(exchange(e0), Bytes{'K'});
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(exchange(e1), Bytes{'N'}) << "send " << i + 1;
-        EXPECT_EQ(sim_->eeprom()[1], 0xFF);
+        EXPECT_EQ(sim_->wireEeprom()[1], 0xFF);
     }
     EXPECT_EQ(exchange(e1), Bytes{'K'});
     EXPECT_EQ(exchange(e2), Bytes{'K'});
-    EXPECT_EQ(sim_->eeprom()[1], 0x22);
+    EXPECT_EQ(sim_->wireEeprom()[1], 0x22);
 
     const std::vector<std::string> frames = linesStarting(sim_->logLines(), "FRAME");
     ASSERT_EQ(frames.size(), 6u);
@@ -213,8 +223,8 @@ TEST_F(SimProcess, SilentFrameGetsNoReplyAndIsNotWritten) {
     // The host does not resend after a time-out; the next frame is answered alone.
     EXPECT_EQ(exchange(withChecksum({0x40, 0x02, 0x33, 0x01, 0x00})), Bytes{'K'});
     expectQuiet();
-    EXPECT_EQ(sim_->eeprom()[1], 0xFF);
-    EXPECT_EQ(sim_->eeprom()[2], 0x33);
+    EXPECT_EQ(sim_->wireEeprom()[1], 0xFF);
+    EXPECT_EQ(sim_->wireEeprom()[2], 0x33);
     const std::vector<std::string> frames = linesStarting(sim_->logLines(), "FRAME");
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_TRUE(contains(frames[1], "n=1 send=1") &&
@@ -233,7 +243,7 @@ TEST_F(SimProcess, HangupAfterFrameClosesTheLineAndRemovesTheLink) {
     const std::vector<std::string> log = sim_->logLines();
     ASSERT_FALSE(log.empty());
     EXPECT_TRUE(contains(log.back(), "HANGUP") && contains(log.back(), "frame=1")) << log.back();
-    EXPECT_EQ(sim_->eeprom()[2], 0xFF);
+    EXPECT_EQ(sim_->wireEeprom()[2], 0xFF);
 }
 
 TEST_F(SimProcess, PortSurvivesTheHostClosingAndReopeningIt) {

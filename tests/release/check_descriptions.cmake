@@ -17,8 +17,9 @@ set(IDENTITY "product P 1\nversion V\ncompact-version C\ndate D\ncompact-date E\
 function(hex dir name)
     file(MAKE_DIRECTORY ${dir})
     set(format -intel)
-    if(name MATCHES "\\.s19$")
-        set(format) # Motorola S-records
+    if(name MATCHES "\\.[sS]19$")
+        set(format) # Motorola S-records, with an S9 end record
+        list(APPEND ARGN -execution-start-address 0)
     endif()
     execute_process(COMMAND ${SREC_CAT} ${ARGN} -o ${dir}/${name} ${format} RESULT_VARIABLE r)
     if(NOT r EQUAL 0)
@@ -59,7 +60,7 @@ endfunction()
 
 set(c ${WORK_DIR}/missing)
 file(MAKE_DIRECTORY ${c})
-check(missing FAIL "7: program HEX \"nothere.hex\" does not exist"
+check(missing FAIL "7: error: program HEX \"nothere.hex\" does not exist"
       "image 16 24HJ64 program=nothere.hex board=16 preparation=2")
 
 set(c ${WORK_DIR}/unreadable)
@@ -88,11 +89,80 @@ hex(${c} a.hex ${C2580} -generate 0x7E00 0x7E41 -constant 1)
 check(too-long FAIL "7: error: program HEX \"[^\"]*a.hex\" has data at address 0x7E40, at or above the programmable limit of chip family 2580 \\(0x7E40\\)"
       "image 2 2580 program=a.hex board=2 preparation=1")
 
-# Motorola S-records are read too.
+# Motorola S-records are read too, by their extension in any letter case.
 set(c ${WORK_DIR}/configuration)
-hex(${c} a.s19 ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
-check(configuration PASS "7: warning: program HEX \"[^\"]*a.s19\": configuration/ID data at addresses 0x1F00000 to 0x1F00003 is dropped"
-      "image 16 24HJ64 program=a.s19 board=16 preparation=2")
+hex(${c} a.S19 ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
+check(configuration PASS "7: warning: program HEX \"[^\"]*a.S19\": configuration/ID data at addresses 0x1F00000 to 0x1F00003 is dropped"
+      "image 16 24HJ64 program=a.S19 board=16 preparation=2")
+
+# A file cut off before its end record, or two files run together: srec_cat would build them.
+set(c ${WORK_DIR}/cut-off)
+hex(${c} a.hex ${C2580})
+file(READ ${c}/a.hex text)
+string(REPLACE ":00000001FF\n" "" text "${text}")
+file(WRITE ${c}/a.hex "${text}")
+check(cut-off FAIL "7: error: program HEX \"[^\"]*a.hex\" has no end record \\(type 01"
+      "image 2 2580 program=a.hex board=2 preparation=1")
+
+set(c ${WORK_DIR}/run-together)
+hex(${c} a.hex ${C2580})
+hex(${c} e.hex -generate 0 0x10 -constant 0x5A)
+file(READ ${c}/e.hex text)
+file(APPEND ${c}/e.hex "${text}")
+check(run-together FAIL "7: error: EEPROM HEX \"[^\"]*e.hex\" has records after its end record \\(line 4\\)"
+      "image 2 2580 program=a.hex eeprom=e.hex board=2 preparation=1")
+
+set(c ${WORK_DIR}/s-record-cut-off)
+hex(${c} a.s19 ${C2580})
+file(READ ${c}/a.s19 text)
+string(REGEX REPLACE "S9[0-9A-F]*\n" "" text "${text}")
+file(WRITE ${c}/a.s19 "${text}")
+check(s-record-cut-off FAIL "7: error: program HEX \"[^\"]*a.s19\" has no end record \\(S7, S8 or S9\\)"
+      "image 2 2580 program=a.s19 board=2 preparation=1")
+
+# srecord's own warnings reach the user: here the records are out of order.
+set(c ${WORK_DIR}/srecord-warning)
+hex(${c} a.hex ${C2580})
+file(READ ${c}/a.hex text)
+string(STRIP "${text}" text)
+string(REPLACE "\n" ";" records "${text}")
+list(GET records 1 first)
+list(REMOVE_AT records 1)
+list(INSERT records 2 "${first}")
+list(JOIN records "\n" text)
+file(WRITE ${c}/a.hex "${text}\n")
+check(srecord-warning PASS "7: warning: program HEX \"[^\"]*a.hex\": srec_cat: [^\n]*a.hex: 3: warning: data records not in strictly ascending order"
+      "image 2 2580 program=a.hex board=2 preparation=1")
+
+# A path with blanks, quoted.
+set(c ${WORK_DIR}/blanks)
+hex(${c} "my image.hex" ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
+check(blanks PASS "7: warning: program HEX \"[^\"]*/my image.hex\": configuration/ID data"
+      "image 16 24HJ64 program=\"my image.hex\" board=16 preparation=2")
+
+set(c ${WORK_DIR}/unclosed-quote)
+file(MAKE_DIRECTORY ${c})
+check(unclosed-quote FAIL "7: error: a '\"' is not closed"
+      "image 16 24HJ64 program=\"my image.hex board=16 preparation=2")
+
+# The device list looks only at fixed rows.
+set(c ${WORK_DIR}/unlisted)
+hex(${c} a.hex ${HJ64})
+hex(${c} b.hex -generate 0 14 -constant 0 -generate 14 15 -constant 9 -generate 15 16 -constant 1
+               -generate 16 0x40 -constant 0)
+check(unlisted PASS "8: warning: the device list never shows this image set \\(row 9, chip family 2480\\): for 2480 it shows row 0 only\n"
+      "image 16 24HJ64 program=a.hex board=16 preparation=2\nimage 9 2480 program=b.hex board=9 preparation=1")
+set(c ${WORK_DIR}/unlisted-behind-default)
+hex(${c} d.hex ${C2580})
+hex(${c} z.hex -generate 0 14 -constant 0 -generate 14 15 -constant 0 -generate 15 16 -constant 1
+               -generate 16 0x40 -constant 0)
+check(unlisted-behind-default PASS "8: warning: the device list never shows this image set \\(row 2, chip family 2580\\): for 2580 it shows row 0, or, while row 0 holds no image, rows 2, 4, 5 and 6; row 0 holds one \\(line 7\\)"
+      "image 0 2580 program=z.hex board=0 preparation=1\nimage 2 2580 program=d.hex board=2 preparation=1")
+
+set(c ${WORK_DIR}/family-name)
+file(MAKE_DIRECTORY ${c})
+check(family-name FAIL "8: error: a second entry for board 0 and chip family 24J10 \\(the first is on line 7\\)"
+      "empty 0 24J10\nempty 0 0xC7")
 
 set(c ${WORK_DIR}/short)
 hex(${c} a.hex -generate 0 0x300 -constant 0)
@@ -138,8 +208,23 @@ check(chip FAIL "7: error: unknown chip family \"24HJ65\""
 
 set(c ${WORK_DIR}/syntax)
 file(MAKE_DIRECTORY ${c})
-check(syntax FAIL "7: \"prep=2\" is not one of program=, eeprom=, board=, preparation=, fix="
+check(syntax FAIL "7: error: \"prep=2\" is not one of program=, eeprom=, board=, preparation=, fix="
       "image 16 24HJ64 program=a.hex board=16 prep=2")
+
+# A HEX file deleted after configure: the build names the description's line.
+set(c ${WORK_DIR}/deleted)
+hex(${c} a.hex ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
+check(deleted PASS "7: warning: program HEX \"[^\"]*a.hex\": configuration/ID data"
+      "image 16 24HJ64 program=a.hex board=16 preparation=2")
+file(REMOVE ${c}/a.hex)
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${c}/build
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(result EQUAL 0 OR NOT out MATCHES "release\\.txt:7: error: program HEX \"[^\"]*a.hex\" does not exist")
+    message(NOTICE "FAILED deleted: expected the description's line, got:\n${out}")
+    math(EXPR failures "${failures} + 1")
+else()
+    message(NOTICE "ok deleted, after configure")
+endif()
 
 if(failures GREATER 0)
     message(FATAL_ERROR "${failures} release description case(s) failed")

@@ -20,7 +20,9 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -60,12 +62,20 @@ struct ImageSetCase {
     int preparation;
     const char* program;
     const char* eeprom; // nullptr: none
-    std::vector<std::uint8_t> patch;
-    int programLimit; // address unit of the fix block
-    int unit;         // image bytes per address unit
+    // Reset patch and address unit of the fix block, for bootloaders below version 5 and
+    // from version 5 on.
+    std::vector<std::uint8_t> patchBefore5, patchFrom5;
+    int programLimitBefore5, programLimitFrom5;
+    int unit; // image bytes per address unit
     int blockSize;
-    std::vector<std::uint8_t> fix;
+    std::vector<std::uint8_t> fix; // as the description gives them
 };
+
+void PrintTo(const ImageSetCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::vector<std::uint8_t> k24HJ64Patch = {0x00, 0xA8, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 const ImageSetCase kCases[] = {
     {"KJB_R01_24HJ64",
@@ -74,7 +84,9 @@ const ImageSetCase kCases[] = {
      0x04,
      "kjb-24hj64.hex",
      nullptr,
-     {0x00, 0xA8, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00},
+     k24HJ64Patch,
+     k24HJ64Patch,
+     0xA780,
      0xA780,
      2,
      256,
@@ -85,7 +97,9 @@ const ImageSetCase kCases[] = {
      0x05,
      "kjc-24hj64.hex",
      nullptr,
-     {0x00, 0xA8, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00},
+     k24HJ64Patch,
+     k24HJ64Patch,
+     0xA780,
      0xA780,
      2,
      256,
@@ -96,7 +110,9 @@ const ImageSetCase kCases[] = {
      0x01,
      "kja-2580.hex",
      "kja-2580-eeprom.hex",
+     {0x80, 0xEF, 0x3F, 0xF0},
      {0x40, 0xEF, 0x3F, 0xF0},
+     0x7EC0,
      0x7E40,
      1,
      64,
@@ -108,20 +124,27 @@ const ImageSetCase kCases[] = {
      0x02,
      "any-2480.hex",
      nullptr,
+     {0x80, 0xEF, 0x1F, 0xF0},
      {0x40, 0xEF, 0x1F, 0xF0},
+     0x3EC0,
      0x3E40,
      1,
      64,
      {}},
 };
 
-class ExampleUpdateTest : public ::testing::TestWithParam<ImageSetCase> {};
+// Each image set against a bootloader of each generation: version 4 (smaller boot area, no
+// programming mode, no text block) and version 12.
+class ExampleUpdateTest : public ::testing::TestWithParam<std::tuple<ImageSetCase, int>> {};
 
-TEST_P(ExampleUpdateTest, BoardReceivesTheHexContents) {
-    const ImageSetCase& c = GetParam();
+TEST_P(ExampleUpdateTest, BoardKeepsTheHexContents) {
+    const ImageSetCase& c = std::get<0>(GetParam());
+    const int bios = std::get<1>(GetParam());
+    const std::vector<std::uint8_t>& patch = bios < 5 ? c.patchBefore5 : c.patchFrom5;
+    const int programLimit = bios < 5 ? c.programLimitBefore5 : c.programLimitFrom5;
     TempEnvironment env;
     SimBoard sim({"--chip", c.chip, "--board", std::to_string(c.board), "--prep",
-                  std::to_string(c.preparation)},
+                  std::to_string(c.preparation), "--bios", std::to_string(bios)},
                  env.comDir().toStdString());
     ASSERT_TRUE(sim.ready()) << sim.error();
     env.writeComSetting(QStringLiteral("0"));
@@ -137,48 +160,45 @@ TEST_P(ExampleUpdateTest, BoardReceivesTheHexContents) {
     compact.reset();
     ResetUpdaterState();
 
-    // Program memory: the HEX bytes with gaps as 0xFF, the reset patch over the first bytes,
-    // all as stored (key of value 0); nothing else below the fix block.
-    const std::uint8_t key = ImageKey(0, 1);
+    // Program memory as the board keeps it: the HEX bytes with gaps as 0xFF and the reset
+    // patch over the first bytes; nothing else below the fix block.
     const auto hex = ReadHex(ExamplePath(c.program));
     ASSERT_FALSE(hex.empty());
     const std::size_t length = hex.rbegin()->first + 1;
-    const std::size_t fixBlock = static_cast<std::size_t>(c.programLimit * c.unit);
+    const std::size_t fixBlock = static_cast<std::size_t>(programLimit * c.unit);
     const std::vector<std::uint8_t> flash = sim.flash();
-    ASSERT_GE(flash.size(), fixBlock + static_cast<std::size_t>(c.blockSize));
+    ASSERT_EQ(flash.size(), fixBlock + static_cast<std::size_t>(c.blockSize));
     for (std::size_t i = 0; i < fixBlock; ++i) {
-        std::uint8_t plain = 0xFF;
-        if (i < c.patch.size())
-            plain = c.patch[i];
+        std::uint8_t expected = 0xFF;
+        if (i < patch.size())
+            expected = patch[i];
         else if (const auto it = hex.find(static_cast<std::uint32_t>(i)); it != hex.end())
-            plain = it->second;
-        const std::uint8_t expected = i < length ? static_cast<std::uint8_t>(plain ^ key) : 0xFF;
+            expected = it->second;
         ASSERT_EQ(flash[i], expected) << "byte " << i;
     }
-    // The fix block: the complement of its key as fill, the fix bytes plain at its end.
-    const std::uint8_t fixKey = ImageKey(static_cast<std::uint8_t>(c.programLimit), 1);
+    EXPECT_GT(fixBlock, length);
+    // The fix block: 0xFF, then the fix bytes exactly as the description gives them.
     const std::size_t fill = static_cast<std::size_t>(c.blockSize) - c.fix.size();
     for (std::size_t j = 0; j < static_cast<std::size_t>(c.blockSize); ++j)
-        ASSERT_EQ(flash[fixBlock + j],
-                  j < fill ? static_cast<std::uint8_t>(~fixKey) : c.fix[j - fill])
-            << "fix block byte " << j;
+        ASSERT_EQ(flash[fixBlock + j], j < fill ? 0xFF : c.fix[j - fill]) << "fix block byte " << j;
 
-    // EEPROM: the HEX bytes as stored, gaps as 0xFF; unwritten bytes stay 0xFF.
+    // EEPROM: the HEX bytes, gaps as 0xFF; unwritten bytes stay 0xFF.
     const std::vector<std::uint8_t> eeprom = sim.eeprom();
     ASSERT_EQ(eeprom.size(), 256u);
     const auto eepromHex =
         c.eeprom ? ReadHex(ExamplePath(c.eeprom)) : std::map<std::uint32_t, std::uint8_t>{};
-    const std::size_t eepromLength = eepromHex.empty() ? 0 : eepromHex.rbegin()->first + 1;
     for (std::size_t j = 0; j < eeprom.size(); ++j) {
         const auto it = eepromHex.find(static_cast<std::uint32_t>(j));
-        const std::uint8_t plain = it != eepromHex.end() ? it->second : 0xFF;
-        ASSERT_EQ(eeprom[j], j < eepromLength ? static_cast<std::uint8_t>(plain ^ key) : 0xFF)
-            << "EEPROM byte " << j;
+        ASSERT_EQ(eeprom[j], it != eepromHex.end() ? it->second : 0xFF) << "EEPROM byte " << j;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ImageSets, ExampleUpdateTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ImageSets, ExampleUpdateTest,
+                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(4, 12)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_Bios" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 TEST(ExampleRelease, DeviceListShowsOneLinePerImageSet) {
     BuildImageCatalogue();

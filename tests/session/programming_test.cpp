@@ -75,31 +75,35 @@ TEST(Programming, ReleaseImageArrivesWholeThroughTheWindow) {
     EXPECT_EQ(BoardSession::field(frames[181], "len"), "99");
     EXPECT_EQ(BoardSession::field(frames[182], "addr"), "A780");
 
-    // The program memory is the stored image, reset patch included.
+    // On the wire: the stored image, reset patch included, and the fix block, byte for byte
+    // what the board received from builds before the release description.
     SelectImage(0xFE, 16);
-    const std::vector<std::uint8_t> flash = s.sim.flash();
-    // Byte for byte what the board received from builds before the release description.
-    EXPECT_EQ(QCryptographicHash::hash(QByteArrayView(flash.data(), flash.size()),
+    const std::vector<std::uint8_t> wire = s.sim.wireFlash();
+    EXPECT_EQ(QCryptographicHash::hash(QByteArrayView(wire.data(), wire.size()),
                                        QCryptographicHash::Sha256)
                   .toHex()
                   .toStdString(),
               "3efa98fe2849a209e80c939cb7e4dbf1717a61736a522e2d06b368df327cd3c8");
-    ASSERT_GE(flash.size(), static_cast<std::size_t>(0xA780 * 2 + 256));
     const std::vector<std::uint8_t> image(SelectedImage.FlashData,
                                           SelectedImage.FlashData + SelectedImage.FlashSize);
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), wire.begin()));
+
+    // What the board keeps: the image unscrambled with the key of 0, the plain reset patch,
+    // nothing between the image and the fix block, and the fix block unscrambled with the key
+    // of its address: 0xFF fill, the release's plain fix bytes at its end.
+    const std::vector<std::uint8_t> flash = s.sim.flash();
+    ASSERT_EQ(flash.size(), static_cast<std::size_t>(0xA780 * 2 + 256));
+    for (std::size_t i = 8; i < image.size(); ++i)
+        ASSERT_EQ(flash[i], image[i] ^ 0x6B) << i;
     const std::uint8_t patch[8] = {0x00, 0xA8, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00};
-    for (int j = 0; j < 8; ++j)
-        EXPECT_EQ(flash[static_cast<std::size_t>(j)] ^ 0x6B, patch[j]) << j;
-    // Nothing between the image and the fix block was written.
+    EXPECT_TRUE(std::equal(patch, patch + 8, flash.begin()));
     EXPECT_EQ(flash[46435], 0xFF);
-    // Fix block: the complement of the key as fill, the plain fix bytes at the end.
     const std::size_t fix = 0xA780 * 2;
     for (std::size_t j = 0; j < 248; ++j)
-        ASSERT_EQ(flash[fix + j], 0x14) << j;
-    const std::uint8_t fixPlain[8] = {0x7F, 0xCF, 0x00, 0x00, 0xE7, 0x00, 0x00, 0x00};
-    for (std::size_t j = 0; j < 8; ++j)
-        EXPECT_EQ(flash[fix + 248 + j], fixPlain[j]) << j;
+        ASSERT_EQ(flash[fix + j], 0xFF) << j;
+    ASSERT_EQ(SelectedImage.FixSize, 8);
+    EXPECT_TRUE(
+        std::equal(SelectedImage.FixData, SelectedImage.FixData + 8, flash.begin() + fix + 248));
 }
 
 struct ChipBCase {
@@ -129,15 +133,17 @@ TEST_P(ChipBVersionTest, ImageLongerThanTheLimitIsCutAndVersionSetsTheBootArea) 
     // The limit is a whole number of blocks: the last image block is full.
     EXPECT_EQ(BoardSession::field(frames[frames.size() - 2], "len"), "64");
     EXPECT_EQ(BoardSession::field(frames.back(), "addr"), Hex4(c.programLimit));
-    const std::vector<std::uint8_t> flash = s.sim.flash();
-    ASSERT_GT(flash.size(), static_cast<std::size_t>(c.programLimit));
-    EXPECT_EQ(flash[0] ^ 0x6B, c.firstPatchByte);
+    const std::vector<std::uint8_t> wire = s.sim.wireFlash();
+    ASSERT_GT(wire.size(), static_cast<std::size_t>(c.programLimit));
+    EXPECT_EQ(wire[0] ^ 0x6B, c.firstPatchByte);
     EXPECT_TRUE(std::equal(image.flash.begin() + 4, image.flash.begin() + c.programLimit,
-                           flash.begin() + 4));
-    // The fix bytes fill the end of the fix block, the key of its address unscrambling them.
-    const std::uint8_t fixKey = ImageKey(static_cast<std::uint8_t>(c.programLimit), 1);
-    EXPECT_EQ(flash[static_cast<std::size_t>(c.programLimit + 64 - 6)], image.fix[0] ^ fixKey);
-    EXPECT_EQ(flash[static_cast<std::size_t>(c.programLimit)], static_cast<std::uint8_t>(~fixKey));
+                           wire.begin() + 4));
+    // The board keeps the plain fix bytes at the end of the fix block, on either generation:
+    // the run scrambles them with the key of the block's address, the board unscrambles them.
+    const std::vector<std::uint8_t> flash = s.sim.flash();
+    ASSERT_EQ(flash.size(), static_cast<std::size_t>(c.programLimit + 64));
+    EXPECT_TRUE(std::equal(image.fix.rbegin(), image.fix.rend(), flash.rbegin()));
+    EXPECT_EQ(flash[static_cast<std::size_t>(c.programLimit)], 0xFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, ChipBVersionTest,
@@ -276,7 +282,7 @@ TEST(Programming, EepromBytesFollowTheFixBlock) {
     EXPECT_EQ(BoardSession::field(frames[4], "len"), "44");
     EXPECT_EQ(BoardSession::field(frames[5], "addr"), "1E40");
     EXPECT_EQ(BoardSession::field(frames[6], "cmd"), "40");
-    const std::vector<std::uint8_t> eeprom = s.sim.eeprom();
+    const std::vector<std::uint8_t> eeprom = s.sim.wireEeprom();
     ASSERT_EQ(eeprom.size(), 256u);
     EXPECT_TRUE(std::equal(image.eeprom.begin(), image.eeprom.end(), eeprom.begin()));
     EXPECT_EQ(eeprom[20], 0xFF);

@@ -70,6 +70,10 @@ bool SimBoard::start(const std::vector<std::string>& args) {
                                            workDir_ + "/flash.bin",
                                            "--eeprom-out",
                                            workDir_ + "/eeprom.bin",
+                                           "--flash-wire-out",
+                                           workDir_ + "/flash-wire.bin",
+                                           "--eeprom-wire-out",
+                                           workDir_ + "/eeprom-wire.bin",
                                            "--log",
                                            workDir_ + "/sim.log"};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -158,6 +162,14 @@ std::vector<std::uint8_t> SimBoard::flash() const {
 
 std::vector<std::uint8_t> SimBoard::eeprom() const {
     return readBinary(workDir_ + "/eeprom.bin");
+}
+
+std::vector<std::uint8_t> SimBoard::wireFlash() const {
+    return readBinary(workDir_ + "/flash-wire.bin");
+}
+
+std::vector<std::uint8_t> SimBoard::wireEeprom() const {
+    return readBinary(workDir_ + "/eeprom-wire.bin");
 }
 
 std::vector<std::string> SimBoard::logLines() const {

@@ -15,8 +15,8 @@
 
 class SimBoard {
 public:
-    // `args` are simulator options (--chip B, --nak 3:2, ...), without --com-dir,
-    // --flash-out, --eeprom-out and --log, which SimBoard supplies.
+    // `args` are simulator options (--chip B, --nak 3:2, ...), without --com-dir, --log and
+    // the memory files (--flash-out, --flash-wire-out, ...), which SimBoard supplies.
     explicit SimBoard(std::vector<std::string> args = {}, std::string comDir = {});
     ~SimBoard();
     SimBoard(const SimBoard&) = delete;
@@ -30,9 +30,12 @@ public:
     std::string portPath() const;          // comDir()/COM<n>
     const std::string& slavePath() const { return slavePath_; }
 
-    // Snapshots of the simulator's files; empty if not written yet.
+    // Snapshots of the simulator's files; empty if not written yet. flash() and eeprom() are
+    // what the board keeps, unscrambled; the wire ones hold the data bytes as sent.
     std::vector<std::uint8_t> flash() const;
     std::vector<std::uint8_t> eeprom() const;
+    std::vector<std::uint8_t> wireFlash() const;
+    std::vector<std::uint8_t> wireEeprom() const;
     std::vector<std::string> logLines() const;
 
     // Polls the log every 5 ms until `count` lines start with `prefix` ("FRAME", "PROBE").

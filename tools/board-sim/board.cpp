@@ -34,6 +34,7 @@ Board::Board(BoardConfig config, TimePoint start)
     addressUnit_ = layout.addressUnit;
     twoByteLength_ = layout.twoByteLength;
     eeprom_.fill(0xFF);
+    wireEeprom_.fill(0xFF);
 }
 
 void Board::receive(std::uint8_t byte, TimePoint at) {
@@ -214,14 +215,24 @@ void Board::finishFrame(TimePoint at) {
 
 void Board::applyFrame() {
     if (frame_[0] == wire::kCmdEepromByte) {
-        eeprom_[frame_[1]] = frame_[2];
+        wireEeprom_[frame_[1]] = frame_[2];
+        eeprom_[frame_[1]] = frame_[2] ^ wire::key(0);
     } else {
         const std::size_t header = twoByteLength_ ? 5 : 4;
-        const std::size_t offset = (std::size_t{frame_[1]} << 8 | frame_[2]) * addressUnit_;
+        const unsigned address = unsigned{frame_[1]} << 8 | frame_[2];
+        const std::size_t offset = std::size_t{address} * addressUnit_;
         const std::size_t length = frame_.size() - header - 1;
-        if (flash_.size() < offset + length)
+        if (flash_.size() < offset + length) {
             flash_.resize(offset + length, 0xFF);
-        std::copy_n(frame_.begin() + header, length, flash_.begin() + offset);
+            wireFlash_.resize(offset + length, 0xFF);
+        }
+        const bool fixBlock =
+            static_cast<int>(address) == wire::fixBlockAddress(config_.chip, config_.bios);
+        const std::uint8_t key = wire::key(fixBlock ? static_cast<std::uint8_t>(address) : 0);
+        for (std::size_t i = 0; i < length; ++i) {
+            wireFlash_[offset + i] = frame_[header + i];
+            flash_[offset + i] = frame_[header + i] ^ key;
+        }
     }
     memoryChanged_ = true;
 }

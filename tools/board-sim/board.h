@@ -69,9 +69,13 @@ public:
     std::vector<std::string> takeLog();
     void noteHangup(TimePoint at);
 
-    // Program memory from byte 0 to the highest byte written, unwritten bytes 0xFF.
+    // What the board keeps, unscrambled: program memory from byte 0 to the highest byte
+    // written, and the EEPROM; unwritten bytes 0xFF.
     const std::vector<std::uint8_t>& flash() const { return flash_; }
     const std::array<std::uint8_t, 256>& eeprom() const { return eeprom_; }
+    // The same places holding the data bytes as they came on the wire.
+    const std::vector<std::uint8_t>& wireFlash() const { return wireFlash_; }
+    const std::array<std::uint8_t, 256>& wireEeprom() const { return wireEeprom_; }
     // True once after any accepted frame changed memory.
     bool takeMemoryChanged();
 
@@ -109,6 +113,8 @@ private:
 
     std::vector<std::uint8_t> flash_;
     std::array<std::uint8_t, 256> eeprom_;
+    std::vector<std::uint8_t> wireFlash_;
+    std::array<std::uint8_t, 256> wireEeprom_;
     bool memoryChanged_ = false;
 
     std::vector<Reply> replies_;

@@ -83,6 +83,12 @@ public:
         if (!options_.eepromOut.empty())
             ok &= writeFileAtomically(options_.eepromOut, board.eeprom().data(),
                                       board.eeprom().size());
+        if (!options_.flashWireOut.empty())
+            ok &= writeFileAtomically(options_.flashWireOut, board.wireFlash().data(),
+                                      board.wireFlash().size());
+        if (!options_.eepromWireOut.empty())
+            ok &= writeFileAtomically(options_.eepromWireOut, board.wireEeprom().data(),
+                                      board.wireEeprom().size());
         return ok;
     }
 
@@ -124,7 +130,7 @@ int run(const SimOptions& options) {
         error = records.open();
     Board board(options.board, Clock::now());
     if (error.empty() && !records.writeMemory(board))
-        error = "cannot write --flash-out or --eeprom-out";
+        error = "cannot write the memory files (--flash-out, ...)";
     if (error.empty())
         error = port.publish(options.comDir, options.com);
     if (!error.empty()) {

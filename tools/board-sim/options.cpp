@@ -123,6 +123,10 @@ ParseResult parseOptions(const std::vector<std::string>& args, const char* envCo
             o.flashOut = value;
         } else if (opt == "--eeprom-out") {
             o.eepromOut = value;
+        } else if (opt == "--flash-wire-out") {
+            o.flashWireOut = value;
+        } else if (opt == "--eeprom-wire-out") {
+            o.eepromWireOut = value;
         } else if (opt == "--log") {
             o.logPath = value;
         } else if (opt == "--chip") {
@@ -243,8 +247,12 @@ number; probes and 0xCC are not frames; probes are numbered from 0 too):
   --progmode-reply R      answer 0xCC with R: K (default), N or none
 
 Output (rewritten after every event, before the reply is sent):
-  --flash-out FILE        program memory, bytes 0..highest written, unwritten 0xFF
-  --eeprom-out FILE       256 bytes of EEPROM, unwritten 0xFF
+  --flash-out FILE        program memory as the board keeps it, bytes 0..highest written,
+                          unwritten 0xFF: the data bytes unscrambled, XOR 0x6B (the key of 0),
+                          the fix block's XOR the key of its address's low byte (0x6B + it)
+  --eeprom-out FILE       256 bytes of EEPROM as the board keeps it (XOR 0x6B), unwritten 0xFF
+  --flash-wire-out FILE   like --flash-out, but the data bytes as they came on the wire
+  --eeprom-wire-out FILE  like --eeprom-out, but the data bytes as they came on the wire
   --log FILE              one line per event ("-" for stderr):
                             PROBE t=MS n=P byte=HH reply=id|N|none [late=MS]
                             PROGMODE t=MS byte=CC reply=K|N|none

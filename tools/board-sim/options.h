@@ -15,6 +15,8 @@ struct SimOptions {
     bool lineRate = false;
     std::string flashOut;
     std::string eepromOut;
+    std::string flashWireOut; // the same places as the wire carried them, still scrambled
+    std::string eepromWireOut;
     std::string logPath; // "-" is stderr
     bool help = false;
 };

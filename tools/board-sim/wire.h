@@ -52,4 +52,33 @@ constexpr ChipLayout chipLayout(std::uint8_t chip) {
     return chip == kChipWide ? ChipLayout{256, 2, true} : ChipLayout{64, 1, false};
 }
 
+// The bootloader unscrambles what it writes by XOR with a one-byte key: the key of 0 for image
+// and EEPROM bytes, the key of its address's low byte for the fix block.
+constexpr std::uint8_t kKeyConstant = 0x6B;
+constexpr std::uint8_t key(std::uint8_t value) {
+    return static_cast<std::uint8_t>(value + kKeyConstant);
+}
+
+// Address unit of the fix block, the first above the programmable area; -1 for a chip the
+// host does not program. The boot area below the memory top grows from bootloader version 5.
+constexpr int fixBlockAddress(std::uint8_t chip, std::uint8_t bios) {
+    const int bootArea = bios < 5 ? 320 : 448;
+    switch (chip) {
+    case 'B':
+    case 'C':
+        return 0x8000 - bootArea;
+    case 'D':
+    case 'E':
+        return 0x4000 - bootArea;
+    case 'F':
+        return 0x2000 - bootArea;
+    case 0xC7:
+        return 0x4000 - 1088;
+    case kChipWide:
+        return 0xA800 - 128;
+    default:
+        return -1;
+    }
+}
+
 } // namespace boardsim::wire
