@@ -4,6 +4,10 @@ include(GNUInstallDirs)
 set(QUILLET_APP_ID com.tessaly.quillet)
 set(QUILLET_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
+    return()
+endif()
 install(TARGETS quillet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(NOT (UNIX AND NOT APPLE))
     return() # the desktop files, the udev rule and the package are Linux's

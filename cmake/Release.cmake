@@ -22,8 +22,24 @@ set(QUILLET_RELEASE_KEYS product version compact-version date compact-date time)
 # HEX files with these extensions are read as Motorola S-records (README, "Making a release").
 set(QUILLET_SREC_EXTENSIONS "s19|s28|s37|srec|mot")
 
-# The host tool: built here, or given (a build that cannot run what it compiles).
-if(NOT QUILLET_RELEASE_TOOL AND NOT TARGET quillet-release-tool)
+# The host tool: built here, or given. A cross build (Windows from Linux) cannot run what it
+# compiles, so it builds the tool with the host's own compiler; the tool needs nothing but the
+# C++ library.
+if(NOT QUILLET_RELEASE_TOOL AND CMAKE_CROSSCOMPILING)
+    find_program(QUILLET_HOST_CXX NAMES c++ g++ REQUIRED)
+    set(QUILLET_RELEASE_TOOL ${CMAKE_BINARY_DIR}/host/quillet-release-tool)
+    add_custom_command(OUTPUT ${QUILLET_RELEASE_TOOL}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/host
+        COMMAND ${QUILLET_HOST_CXX} -std=c++17 -O2 ${QUILLET_WARNINGS} -I${PROJECT_SOURCE_DIR}
+                ${PROJECT_SOURCE_DIR}/catalogue/tool/release_tool.cpp -o ${QUILLET_RELEASE_TOOL}
+        DEPENDS ${PROJECT_SOURCE_DIR}/catalogue/tool/release_tool.cpp
+                ${PROJECT_SOURCE_DIR}/catalogue/catalogue.h
+                ${PROJECT_SOURCE_DIR}/catalogue/listing_order.h
+                ${PROJECT_SOURCE_DIR}/session/chip_families.h
+        COMMENT "Building the release tool for the host"
+        VERBATIM)
+    add_custom_target(quillet-release-tool-host DEPENDS ${QUILLET_RELEASE_TOOL})
+elseif(NOT QUILLET_RELEASE_TOOL AND NOT TARGET quillet-release-tool)
     add_executable(quillet-release-tool ${PROJECT_SOURCE_DIR}/catalogue/tool/release_tool.cpp)
     target_include_directories(quillet-release-tool PRIVATE ${PROJECT_SOURCE_DIR})
     target_compile_options(quillet-release-tool PRIVATE ${QUILLET_WARNINGS})
@@ -274,6 +290,7 @@ function(quillet_release_library name description)
     if(DEFINED arg_PRODUCT)
         set(${name}_product "${arg_PRODUCT}")
     endif()
+    set(${name}_product "${${name}_product}" PARENT_SCOPE) # for the installer's name
     # Object files, so the release's data links wherever the executable needs it.
     add_library(${name} OBJECT ${PROJECT_SOURCE_DIR}/shell/identity.cpp ${source})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})

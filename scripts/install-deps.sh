@@ -19,6 +19,10 @@ packages=(
     # The Windows platform layer's tests (scripts/test-windows.sh): GoogleTest's sources, a
     # cross compiler (POSIX thread model, for std::thread) and Wine to run them.
     googletest g++-mingw-w64-x86-64-posix wine64
+    # The whole Windows program (scripts/build-windows.sh, scripts/test-windows-app.sh): Qt's
+    # sources are unpacked by dpkg-source (dpkg-dev) and need perl; the installer is made by
+    # NSIS; the program runs under Wine in Xvfb, driven by xdotool and seen by ImageMagick.
+    perl nsis xdotool imagemagick unzip
 )
 
 missing=()

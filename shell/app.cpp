@@ -26,6 +26,8 @@ void ShowStartupError(const QString& text) {
 int RunQuillet(int argc, char** argv) {
     ProgramArguments.assign(argv, argv + argc);
     QApplication app(argc, argv);
+    // One design on every system: the windows are laid out in pixels for this style.
+    QApplication::setStyle(QStringLiteral("Fusion"));
 
     InstanceGuard guard;
     if (!guard.Acquire()) {

@@ -1,0 +1,55 @@
+# Windows: the program with exactly the DLLs it loads, as an NSIS installer and as a zip
+# (cpack -G NSIS, cpack -G ZIP). Everything lies in one folder: quillet.exe, the Qt and mingw
+# runtime DLLs beside it, and the platform plugin in platforms/.
+
+# The programs installed; each one's DLLs are found from what it imports.
+set(QUILLET_WINDOWS_PROGRAMS quillet)
+
+# The DLLs are read from the executables' import tables with the cross toolchain's objdump
+# (windeployqt does not run on Linux), and looked for in Qt's and the compiler's folders only:
+# what is not found there (kernel32, user32, ...) belongs to Windows.
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+find_program(QUILLET_MINGW_OBJDUMP ${QUILLET_MINGW_TRIPLE}-objdump REQUIRED)
+set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND ${QUILLET_MINGW_OBJDUMP})
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
+                OUTPUT_VARIABLE QUILLET_MINGW_STDCXX OUTPUT_STRIP_TRAILING_WHITESPACE)
+get_filename_component(QUILLET_MINGW_GCC_DIR ${QUILLET_MINGW_STDCXX} DIRECTORY)
+get_target_property(QUILLET_QT_CORE_DLL Qt6::Core IMPORTED_LOCATION_RELEASE)
+get_filename_component(QUILLET_QT_BIN_DIR ${QUILLET_QT_CORE_DLL} DIRECTORY)
+
+install(TARGETS ${QUILLET_WINDOWS_PROGRAMS} RUNTIME_DEPENDENCY_SET quillet_dlls
+        RUNTIME DESTINATION .)
+install(IMPORTED_RUNTIME_ARTIFACTS Qt6::QWindowsIntegrationPlugin
+        RUNTIME_DEPENDENCY_SET quillet_dlls
+        LIBRARY DESTINATION platforms RUNTIME DESTINATION platforms)
+install(RUNTIME_DEPENDENCY_SET quillet_dlls
+        PRE_INCLUDE_REGEXES "^Qt6[A-Za-z]+\\.dll$" "^lib(stdc\\+\\+-6|gcc_s_seh-1|winpthread-1)\\.dll$"
+        PRE_EXCLUDE_REGEXES ".*"
+        DIRECTORIES ${QUILLET_QT_BIN_DIR} ${QUILLET_MINGW_GCC_DIR} /usr/${QUILLET_MINGW_TRIPLE}/lib
+        RUNTIME DESTINATION .)
+
+# One build is one release: the installer's name carries the product string and the version.
+string(REGEX REPLACE "[^A-Za-z0-9.]+" "-" QUILLET_PRODUCT_FILE_TEXT "${quillet_identity_product}")
+set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_PACKAGE_NAME Quillet)
+set(CPACK_PACKAGE_VENDOR Tessaly)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for boards with a serial bootloader")
+set(CPACK_PACKAGE_FILE_NAME "Quillet-${QUILLET_PRODUCT_FILE_TEXT}-${PROJECT_VERSION}-win64")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillet)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillet)
+set(CPACK_PACKAGE_EXECUTABLES quillet Quillet) # the Start-menu entry
+set(CPACK_STRIP_FILES OFF) # the DLLs come stripped; strip would need the cross binutils
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/copyright)
+set(CPACK_NSIS_PACKAGE_NAME "Quillet ${quillet_identity_product}")
+set(CPACK_NSIS_DISPLAY_NAME "Quillet ${quillet_identity_product} ${PROJECT_VERSION}")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+set(CPACK_NSIS_INSTALLED_ICON_NAME quillet.exe)
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/quillet.ico)
+set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/windows/quillet.ico)
+# A 64-bit installer (Debian's NSIS has the amd64-unicode stubs): it writes the uninstall entry
+# into the registry view that 64-bit Windows programs read.
+set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+include(CPack)
