@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# The whole Windows program under Wine, as a technician would use it: the installer is run
+# silently in a fresh Wine prefix, the installed quillet.exe updates a simulated board (running
+# natively on a pseudo-terminal that the prefix maps to COM7) in a virtual X display, and the
+# board's memory must equal what the Linux build leaves there for the same release.
+#
+#   scripts/test-windows-app.sh [LINUX_BUILD_DIR]    (default build-test-release)
+#
+# The Linux build gives the reference run and the simulated board. Needs the installer from
+# scripts/build-windows.sh, which it runs (Qt for Windows is built once if not cached).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+linux=${1:-build-test-release}
+sim=$PWD/$linux/tools/board-sim/quillet-board-sim
+[ -x "$sim" ] && [ -x "$linux/quillet" ] || { echo "no Linux build in $linux" >&2; exit 1; }
+
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+installer=$(scripts/build-windows.sh | grep -E '\.exe$')
+echo "== the Windows program under Wine: $(basename "$installer") ($(du -h "$installer" | cut -f1)) =="
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no .NET or browser engine to offer installing
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    "$wineserver" -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAILED: $*" >&2
+    for log in "$work"/*.log; do echo "-- $log --" >&2; tail -20 "$log" >&2; done
+    exit 1
+}
+
+# A display of our own; the Windows program is a window program.
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
+
+mkdir -p "$WINEPREFIX"
+"$wineserver" -p >"$work/wineserver.log" 2>&1
+"$wine" wineboot -i >"$work/wineboot.log" 2>&1
+# Wine has no "MS Sans Serif"; without a replacement the windows' face would be a serif one.
+"$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS Sans Serif" /d "Liberation Sans" /f \
+    >/dev/null 2>&1
+
+# The parent program: every datagram to 127.0.0.1:3000, with the port it came from.
+python3 -u -c '
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 3000))
+while True:
+    data, (host, port) = s.recvfrom(100)
+    print(port, data.hex(), flush=True)' >"$work/parent.out" 2>"$work/parent.log" &
+pids+=($!)
+datagrams() { wc -l <"$work/parent.out"; }
+wait_datagram() { # N: waits until N datagrams have arrived
+    for _ in $(seq 600); do [ "$(datagrams)" -ge "$1" ] && return 0; sleep 0.1; done
+    return 1
+}
+
+# start_board NAME COMLINK [options]: a simulated board on a pty, linked as a COM port of the
+# prefix (COMLINK "com7") or of a COM directory for the Linux run.
+start_board() {
+    local name=$1 link=$2
+    shift 2
+    "$sim" --com-dir "$work" --com 99 --line-rate --log "$work/$name.log" \
+        --flash-out "$work/$name.flash" --eeprom-out "$work/$name.eeprom" "$@" >"$work/$name.out" &
+    pids+=($!)
+    local ready=""
+    for _ in $(seq 100); do
+        ready=$(head -n1 "$work/$name.out" 2>/dev/null || true)
+        [ -n "$ready" ] && break
+        sleep 0.05
+    done
+    read -r word _ pty <<<"$ready"
+    [ "$word" = READY ] || fail "board $name did not start"
+    ln -sfn "$pty" "$link"
+}
+find_window() { # TITLE: the id of the visible window with exactly this title
+    for _ in $(seq 300); do
+        local id
+        id=$(xdotool search --onlyvisible --name "^$(printf '%s' "$1" | sed 's/[][\.*^$]/\\&/g')\$" 2>/dev/null | head -n1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+frames() { grep -c '^FRAME' "$1" 2>/dev/null || true; }
+# The title the release gives the main window.
+field() { sed -n "s/^$1 \{1,\}//p" releases/mericon/release.txt | sed 's/ *#.*//' | head -n1; }
+title="$(field version) - $(field product)   [ $(field date) ]"
+
+# The reference: the Linux program on the same kind of board.
+mkdir -p "$work/linux-com" "$work/linux-config"
+start_board linux "$work/linux-com/COM1"
+QT_QPA_PLATFORM=xcb QUILLET_COM_DIR="$work/linux-com" XDG_CONFIG_DIRS="$work/linux-config" \
+    XDG_CONFIG_HOME="$work/linux-config" "$linux/quillet" '\P' >"$work/linux-app.log" 2>&1 &
+linux_app=$!
+pids+=($linux_app)
+w=$(find_window "$title") || fail "the Linux window \"$title\" did not appear"
+xdotool windowfocus --sync "$w" key alt+u
+wait_datagram 1 || fail "the Linux run sent no datagram"
+kill "$linux_app"
+success="3004 000000040000000000000001" # from port 3004: code 1
+[ "$(sed -n 1p "$work/parent.out")" = "$success" ] || fail "the Linux run did not succeed"
+
+# Silent install.
+"$wine" "$installer" /S >"$work/install.log" 2>&1 || fail "the installer failed"
+"$wineserver" -w
+app="$WINEPREFIX/drive_c/Program Files/Quillet"
+for f in quillet.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
+    libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe; do
+    [ -f "$app/$f" ] || fail "not installed: $f"
+done
+shortcut=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quillet.lnk' | head -n1)
+[ -n "$shortcut" ] || fail "no Start-menu entry"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet'
+"$wine" reg query "$uninstall_key" >"$work/uninstall-entry.log" 2>&1 || fail "no uninstall entry"
+echo "installed: $(cd "$app" && find . -type f | sort | tr '\n' ' ')"
+
+# The board on COM7 (index 6), chosen in the registry as the window would save it.
+start_board windows "$WINEPREFIX/dosdevices/com7"
+"$wine" reg add 'HKLM\Software\Tessaly\Quillet' /v com /d 6 /f >/dev/null 2>&1
+"$wineserver" -w
+(cd "$app" && "$wine" quillet.exe '\P' >"$work/app.log" 2>&1) &
+first=$!
+w=$(find_window "$title") || fail "no window titled \"$title\""
+xdotool windowfocus --sync "$w" key alt+u
+for _ in $(seq 300); do [ "$(frames "$work/windows.log")" -ge 60 ] && break; sleep 0.1; done
+import -window root "$work/mid-update.png"
+wait_datagram 2 || fail "no datagram after the update"
+sleep 0.3
+import -window root "$work/program-ok.png"
+[ "$(sed -n 2p "$work/parent.out")" = "$success" ] ||
+    fail "datagram \"$(sed -n 2p "$work/parent.out")\", expected \"$success\""
+for part in flash eeprom; do
+    a=$(sha256sum <"$work/linux.$part" | cut -c1-64)
+    b=$(sha256sum <"$work/windows.$part" | cut -c1-64)
+    [ "$a" = "$b" ] || fail "board $part differs from the Linux run's ($b, Linux $a)"
+done
+echo "whole update: $(frames "$work/windows.log") frames, board memory as on Linux ($(sha256sum <"$work/windows.flash" | cut -c1-16)...)"
+
+# A second start finds the first and says so, and ends with 0 while the first keeps running.
+(cd "$app" && "$wine" quillet.exe >"$work/second.log" 2>&1; echo $? >"$work/second.rc") &
+for _ in $(seq 300); do
+    [ "$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | wc -l)" -ge 2 ] && break
+    sleep 0.1
+done
+import -window root "$work/already.png"
+box=$(xdotool search --onlyvisible --name "^$title\$" | grep -v "^$w\$" | head -n1) ||
+    fail "the second start showed nothing"
+xdotool windowfocus --sync "$box" key Return
+for _ in $(seq 100); do [ -s "$work/second.rc" ] && break; sleep 0.1; done
+[ "$(cat "$work/second.rc" 2>/dev/null)" = 0 ] || fail "the second start did not end with 0"
+kill -0 "$first" 2>/dev/null || fail "the first instance ended with the second"
+
+# Closing writes the port choice: the value is removed while the window runs, and is back.
+"$wine" reg delete 'HKLM\Software\Tessaly\Quillet' /v com /f >/dev/null 2>&1
+xdotool windowfocus --sync "$w" key alt+F4
+wait "$first" || true
+"$wineserver" -w
+"$wine" reg query 'HKLM\Software\Tessaly\Quillet' /v com 2>/dev/null | grep -Eq 'com +REG_SZ +6' ||
+    fail "closing did not save \"com\""
+
+# No board: COM8 is a line nobody answers. The search gives up; "Device not Found" sends no
+# datagram. The "Setup" dialog opens and closes.
+python3 -c 'import os, signal; master, slave = os.openpty(); print(os.ttyname(slave), flush=True); signal.pause()' \
+    >"$work/silent.out" &
+pids+=($!)
+until [ -s "$work/silent.out" ]; do sleep 0.05; done
+ln -sfn "$(head -n1 "$work/silent.out")" "$WINEPREFIX/dosdevices/com8"
+"$wine" reg add 'HKLM\Software\Tessaly\Quillet' /v com /d 7 /f >/dev/null 2>&1
+"$wineserver" -w
+(cd "$app" && "$wine" quillet.exe '\P' >"$work/app2.log" 2>&1) &
+second=$!
+w=$(find_window "$title") || fail "no window for the no-board session"
+xdotool windowfocus --sync "$w" key alt+c
+dialog=$(find_window Setup) || fail "the \"Setup\" dialog did not open"
+import -window root "$work/setup.png"
+xdotool windowfocus --sync "$dialog" key Escape
+sleep 0.5
+xdotool search --onlyvisible --name '^Setup$' >/dev/null 2>&1 && fail "the \"Setup\" dialog did not close"
+xdotool windowfocus --sync "$w" key alt+u
+sleep 14 # 100 probes of 100 ms, and Wine's start
+import -window root "$work/not-found.png"
+[ "$(datagrams)" -eq 2 ] || fail "\"Device not Found\" sent a datagram"
+xdotool windowfocus --sync "$w" key alt+F4
+wait "$second" || true
+
+# Silent uninstall: the files, the shortcut and the entry are gone.
+"$wine" "$app/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed"
+"$wineserver" -w
+for _ in $(seq 100); do [ -e "$app/quillet.exe" ] || break; sleep 0.1; done # it runs a copy of itself
+[ ! -e "$app/quillet.exe" ] && [ ! -e "$app/Qt6Core.dll" ] || fail "uninstall left the program"
+[ ! -e "$shortcut" ] || fail "uninstall left the Start-menu entry"
+"$wine" reg query "$uninstall_key" >/dev/null 2>&1 && fail "uninstall left its entry"
+
+# The screenshots, for a person to look at.
+shots=${QUILLET_WINDOWS_SHOTS:-build-windows/shots}
+mkdir -p "$shots"
+cp "$work"/*.png "$shots/"
+echo "Windows program under Wine: passed (screenshots in $shots)"
