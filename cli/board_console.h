@@ -23,6 +23,8 @@ enum class OutputMode {
 class BoardConsole : public ProgressDisplay, public PanelDisplay {
 public:
     void setMode(OutputMode mode) { mode_ = mode; }
+    // Board after board on one port: the live line keeps the running pass/fail count.
+    void setRepeat(bool repeat) { progress_.repeat = repeat; }
     OutputMode mode() const { return mode_; }
 
     // A board's session begins on the port (named as the user gave it).

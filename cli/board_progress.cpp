@@ -54,7 +54,7 @@ QString RenderLine(const BoardProgress& p, int width) {
                 line += QStringLiteral(" %1 left").arg(Duration(p.secondsLeft));
         }
     }
-    if (p.passed + p.failed > 0)
+    if (p.repeat)
         line += QStringLiteral("  (passed %1, failed %2)").arg(p.passed).arg(p.failed);
     return line.left(std::max(width, 1));
 }
@@ -78,13 +78,13 @@ QJsonObject ProgressRecord(const BoardProgress& p) {
 void ApplyRecord(const QJsonObject& record, BoardProgress& p) {
     const QString kind = record.value(QStringLiteral("record")).toString();
     if (kind == QLatin1String("begin")) {
-        const int passed = p.passed;
-        const int failed = p.failed;
-        p = BoardProgress{};
-        p.port = record.value(QStringLiteral("port")).toString();
-        p.phase = QStringLiteral("search");
-        p.passed = passed;
-        p.failed = failed;
+        BoardProgress next;
+        next.port = record.value(QStringLiteral("port")).toString();
+        next.phase = QStringLiteral("search");
+        next.repeat = p.repeat;
+        next.passed = p.passed;
+        next.failed = p.failed;
+        p = next;
     } else if (kind == QLatin1String("identity")) {
         p.identity = record.value(QStringLiteral("line")).toString();
     } else if (kind == QLatin1String("progress")) {

@@ -16,7 +16,8 @@ struct BoardProgress {
     double bytesPerSecond = 0;
     double secondsLeft = -1; // unknown below 0
     QString outcome;         // the outcome text once the board is done
-    int passed = 0;          // boards passed and failed on this port (repeat)
+    bool repeat = false;     // board after board: the line shows the running count
+    int passed = 0;          // boards passed and failed on this port
     int failed = 0;
 };
 

@@ -95,6 +95,7 @@ int RunPort(const PortRun& run) {
     SelectedPortIndex = static_cast<std::int16_t>(run.index);
     OpenPortIndex = static_cast<std::int16_t>(run.index - 1); // the first search opens it
     bool logged = true;
+    Console().setRepeat(run.repeat);
     if (!run.repeat) {
         const int code = UpdateBoard(run, &logged);
         return code == kExitOk && !logged ? kExitOther : code;

@@ -62,13 +62,13 @@ BoardConsole& Console() {
 
 void BoardConsole::begin(const QString& port) {
     const OutputMode mode = mode_;
-    const int passed = progress_.passed;
-    const int failed = progress_.failed;
+    const BoardProgress last = progress_;
     *this = BoardConsole{};
     mode_ = mode;
     progress_.port = port;
-    progress_.passed = passed;
-    progress_.failed = failed;
+    progress_.repeat = last.repeat;
+    progress_.passed = last.passed;
+    progress_.failed = last.failed;
     started_.start();
     phaseStarted_.start();
     if (mode_ == OutputMode::kJson)
@@ -142,6 +142,7 @@ void BoardConsole::setPanelText(int index, const QString& text) {
     } else if (text == QLatin1String("Fix Program")) {
         ++frames_;
         phase(QStringLiteral("fix"));
+        progress_.fraction = 1; // the program memory is all sent
     }
 }
 
@@ -250,6 +251,8 @@ void BoardConsole::endLiveLine() {
 }
 
 QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool found) {
+    if (!progress_.repeat)
+        drawLive(true); // where the run ended, not up to a redraw's interval before
     progress_.phase = QStringLiteral("done");
     progress_.outcome = outcome;
     if (exitCode == 0)
@@ -280,7 +283,10 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
 
     switch (mode_) {
     case OutputMode::kLive:
-        drawLive(true);
+        // One board leaves its line where the run ended (the block of a failure); board
+        // after board, the line shows the outcome and the running count.
+        if (progress_.repeat)
+            drawLive(true);
         endLiveLine();
         PrintLine(outcome);
         break;

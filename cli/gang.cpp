@@ -64,6 +64,7 @@ int Gang::run() {
         child->port = port;
         child->row.port = port;
         child->row.phase = QStringLiteral("search");
+        child->row.repeat = options_.repeat;
         child->process = std::make_unique<QProcess>();
         Child* c = child.get();
         QObject::connect(c->process.get(), &QProcess::readyReadStandardOutput,
