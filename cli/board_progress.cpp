@@ -80,8 +80,7 @@ void ApplyRecord(const QJsonObject& record, BoardProgress& p) {
     if (kind == QLatin1String("begin")) {
         BoardProgress next;
         next.port = record.value(QStringLiteral("port")).toString();
-        next.phase = QStringLiteral("search");
-        next.repeat = p.repeat;
+        next.repeat = p.repeat; // the phase comes with the first progress record
         next.passed = p.passed;
         next.failed = p.failed;
         p = next;

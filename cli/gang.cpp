@@ -63,7 +63,6 @@ int Gang::run() {
         auto child = std::make_unique<Child>();
         child->port = port;
         child->row.port = port;
-        child->row.phase = QStringLiteral("search");
         child->row.repeat = options_.repeat;
         child->process = std::make_unique<QProcess>();
         Child* c = child.get();
