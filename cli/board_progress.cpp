@@ -37,9 +37,10 @@ QString PhaseText(const BoardProgress& p) {
 
 } // namespace
 
-QString RenderLine(const BoardProgress& p, int width) {
+namespace {
+QString RenderWith(const BoardProgress& p, const QString& identity) {
     QString line = p.port.leftJustified(8);
-    line += QLatin1Char(' ') + (p.identity.isEmpty() ? QStringLiteral("-") : p.identity);
+    line += QLatin1Char(' ') + (identity.isEmpty() ? QStringLiteral("-") : identity);
     line += QStringLiteral("  ");
     if (p.phase == QLatin1String("done")) {
         line += p.outcome.trimmed();
@@ -56,6 +57,16 @@ QString RenderLine(const BoardProgress& p, int width) {
     }
     if (p.repeat)
         line += QStringLiteral("  (passed %1, failed %2)").arg(p.passed).arg(p.failed);
+    return line;
+}
+} // namespace
+
+QString RenderLine(const BoardProgress& p, int width) {
+    QString line = RenderWith(p, p.identity);
+    // A narrow terminal keeps the progress and loses the identity line's detail first: the
+    // board's name is what tells the fixtures apart.
+    if (line.size() > width)
+        line = RenderWith(p, p.identity.section(QStringLiteral(" - "), 1, 1));
     return line.left(std::max(width, 1));
 }
 
