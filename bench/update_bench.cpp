@@ -4,6 +4,7 @@
 #include "serial/comport.h"
 #include "session/programming.h"
 #include "session/search.h"
+#include "shell/panel_status_bar.h"
 #include "shell/quillet.h"
 #include "shell/status.h"
 #include "support/sim_board.h"

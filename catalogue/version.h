@@ -1,6 +1,8 @@
 // The device list dialog: which images this release carries, one line per image.
 #pragma once
 
+#include "catalogue/device_listing.h"
+
 #include <QDialog>
 #include <cstdint>
 #include <memory>
@@ -11,11 +13,6 @@ class TForm4;
 class QListWidget;
 class QPushButton;
 class QShowEvent;
-
-// Family names per chip slot, each six characters wide like the heading "Device", so the
-// columns of the listing line up in the list's fixed-pitch font.
-inline constexpr int kChipFamilyCount = 7;
-extern const char* const ChipFamilyNames[kChipFamilyCount];
 
 class TForm4 : public QDialog {
     Q_OBJECT

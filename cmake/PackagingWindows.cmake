@@ -3,7 +3,7 @@
 # runtime DLLs beside it, and the platform plugin in platforms/.
 
 # The programs installed; each one's DLLs are found from what it imports.
-set(QUILLET_WINDOWS_PROGRAMS quillet)
+set(QUILLET_WINDOWS_PROGRAMS quillet quillet-cli)
 
 # The DLLs are read from the executables' import tables with the cross toolchain's objdump
 # (windeployqt does not run on Linux), and looked for in Qt's and the compiler's folders only:

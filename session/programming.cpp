@@ -58,7 +58,7 @@ bool DeviceVanished() {
 
 // The compact window shows no image warnings at all.
 void ImageWarning(const QString& text) {
-    if (Form5 != nullptr)
+    if (CompactLayout())
         return;
     ShowResult(text, kColorRed, 0);
     ShowPanelText(MainStatusBar(), ChipPanelIndex, QStringLiteral("Warning"));
@@ -85,7 +85,7 @@ void WaitForTextBlock() {
 // Sets the chip parameters and the run's sizes; false (after saying why) when the chip is
 // unknown or the image cannot be programmed. Only 0xFE refuses an image that is too long;
 // the others cut it to the programmable area.
-bool SetUpRun(PanelStatusBar* statusBar) {
+bool SetUpRun(PanelDisplay* statusBar) {
     const std::uint8_t chip = DeviceInfo.ChipCode;
     const ChipFamily* family = FindChipFamily(chip);
     if (family == nullptr) {
@@ -116,7 +116,7 @@ bool SetUpRun(PanelStatusBar* statusBar) {
 // Reads the image's own board and preparation codes, shows the identity and refuses an image
 // built for another board or preparation, or a board whose protected range did not arrive,
 // before anything is written.
-bool ImageFitsBoard(PanelStatusBar* statusBar) {
+bool ImageFitsBoard(PanelDisplay* statusBar) {
     const std::uint8_t chip = DeviceInfo.ChipCode;
     const std::uint8_t key = ImageKey(0, ImagesScrambled);
     const int header = ImageBoardCodeOffset(ChipSlot(chip));
@@ -155,7 +155,7 @@ bool ImageFitsBoard(PanelStatusBar* statusBar) {
 
 // Bootloaders from version 5 that sent an identity record are switched into programming
 // mode. Whatever the answer (even a Stop, which this wait consumes), programming follows.
-void EnterProgramMode(PanelStatusBar* statusBar) {
+void EnterProgramMode(PanelDisplay* statusBar) {
     if (VersionRecordSeen == 0 || DeviceInfo.BiosVersion < 5)
         return;
     ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Entry in PrgMode"));
@@ -186,12 +186,12 @@ std::int16_t SendPlannedFrame(const PlannedFrame& frame) {
 }
 
 // What the window shows before a frame goes out.
-void ShowFrameStarting(const PlannedFrame& frame, QProgressBar* progressBar,
-                       PanelStatusBar* statusBar) {
+void ShowFrameStarting(const PlannedFrame& frame, ProgressDisplay* progressBar,
+                       PanelDisplay* statusBar) {
     switch (frame.kind) {
     case FrameKind::kFullBlock:
     case FrameKind::kLastBlock:
-        if (Form5 == nullptr)
+        if (!CompactLayout())
             ShowPanelText(statusBar, StatusPanelIndex,
                           QString::asprintf("Program %05d (%05x)", frame.address, frame.address));
         if (frame.kind == FrameKind::kFullBlock)
@@ -205,7 +205,7 @@ void ShowFrameStarting(const PlannedFrame& frame, QProgressBar* progressBar,
             ShowProgress(progressBar, 0);
             SetProgressRange(progressBar, SelectedImage.EepromSize);
         }
-        if (Form5 == nullptr)
+        if (!CompactLayout())
             ShowPanelText(statusBar, StatusPanelIndex,
                           QString::asprintf("Program EEP %d", frame.address));
         break;
@@ -215,8 +215,8 @@ void ShowFrameStarting(const PlannedFrame& frame, QProgressBar* progressBar,
 // Sends the plan; false (after reporting it) when the run ends early. Silence after a full
 // block is passed over (the bootloader may rely on that), but not a device that has gone;
 // every other frame must be acknowledged.
-bool SendPlan(const std::vector<PlannedFrame>& plan, QProgressBar* progressBar,
-              PanelStatusBar* statusBar) {
+bool SendPlan(const std::vector<PlannedFrame>& plan, ProgressDisplay* progressBar,
+              PanelDisplay* statusBar) {
     for (const PlannedFrame& frame : plan) {
         ShowFrameStarting(frame, progressBar, statusBar);
         if (frame.skipped)
@@ -271,7 +271,7 @@ void ImageTooBigWarning() {
     ImageWarning(QStringLiteral(" Hex too Big !! "));
 }
 
-void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
+void ProgramDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar) {
     ShowProgress(progressBar, 0);
     WaitForTextBlock();
     if (VersionRecordSeen == 0)
@@ -279,7 +279,7 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
     SelectImage(DeviceInfo.ChipCode, DeviceInfo.BoardCode);
     if (!SetUpRun(statusBar) || !ImageFitsBoard(statusBar))
         return;
-    if (Form5 == nullptr)
+    if (!CompactLayout())
         ShowPanelText(statusBar, ImagePanelIndex,
                       QString::asprintf("Loaded %d bytes (%04X to %04X)",
                                         SelectedImage.FlashSize / AddressUnit, 0,
@@ -298,7 +298,7 @@ void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
         return;
 
     ShowProgress(progressBar, 0);
-    if (Form5 != nullptr) {
+    if (CompactLayout()) {
         ShowPanelText(CompactStatusBar(), StatusPanelIndex, QStringLiteral("Program OK"));
     } else {
         ShowResult(QStringLiteral(" Program Ok "), kColorGreen, 1);

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-class QProgressBar;
-class PanelStatusBar;
+class ProgressDisplay;
+class PanelDisplay;
 
 // Chip parameters of the run.
 extern std::int32_t AddressUnit; // image bytes per device address unit: 1, or 2 for 0xFE
@@ -25,6 +25,6 @@ int BoardCheckMask(std::uint8_t deviceBoard, std::uint8_t devicePreparation,
                    std::uint8_t imageBoard, std::uint8_t imagePreparation);
 
 void SetupChipParameters(std::uint8_t chipCode, std::uint8_t biosVersion);
-void ProgramDevice(QProgressBar* progressBar, PanelStatusBar* statusBar);
+void ProgramDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar);
 void NoImageWarning();
 void ImageTooBigWarning();

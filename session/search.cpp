@@ -11,10 +11,10 @@
 #include <optional>
 
 std::uint8_t ProbeByte() {
-    return Form5 != nullptr ? kCmdProbeCompact : kCmdProbe;
+    return CompactLayout() ? kCmdProbeCompact : kCmdProbe;
 }
 
-std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) {
+std::int16_t SearchDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar) {
     // A port that failed to open earlier is tried again: the adapter may have been plugged in
     // since, and otherwise every press would silently do nothing.
     if (OpenPortIndex == SelectedPortIndex && FlushPort(SelectedPortIndex) < 0)
@@ -43,7 +43,7 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
     for (int attempt = 0; attempt < kSearchAttempts && !found; ++attempt) {
         DrainInput(); // a late answer to the previous probe is not this probe's answer
         ClearDeviceInfo();
-        if (Form5 != nullptr) {
+        if (CompactLayout()) {
             ShowProgress(progressBar, 100 - attempt);
             ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Search Device"));
         } else {
@@ -74,7 +74,7 @@ std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar) 
 }
 
 void ShowDeviceInfo() {
-    if (Form1 == nullptr)
+    if (!IdentityLinesShown())
         return;
     const bool fromRecord = VersionRecordSeen != 0;
     const std::uint8_t board = fromRecord ? DeviceInfo.BoardCode : ImageBoardCode;

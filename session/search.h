@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-class QProgressBar;
-class PanelStatusBar;
+class ProgressDisplay;
+class PanelDisplay;
 
 // Search results.
 inline constexpr std::int16_t kSearchFound = 0;
@@ -15,6 +15,6 @@ inline constexpr std::int16_t kSearchStopped = -3;
 // The probe byte: 0xC5 when the compact window exists, else 0xC2.
 std::uint8_t ProbeByte();
 // Opens the chosen port and probes up to 100 times; returns one of the search results.
-std::int16_t SearchDevice(QProgressBar* progressBar, PanelStatusBar* statusBar);
+std::int16_t SearchDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar);
 // Writes the identity line (and the board's text for bootloaders 8..31) into the main window.
 void ShowDeviceInfo();

@@ -1,6 +1,8 @@
 // The compact main window: one big START/STOP pair, a progress bar and a five-panel status bar.
 #pragma once
 
+#include "shell/windows.h"
+
 #include <QMainWindow>
 #include <memory>
 
@@ -8,7 +10,6 @@ namespace Ui {
 class TForm5;
 }
 class QAction;
-class QProgressBar;
 class QPushButton;
 class PanelStatusBar;
 
@@ -20,7 +21,7 @@ public:
 
     QPushButton* Button1;
     QPushButton* Button2;
-    QProgressBar* ProgressBar1;
+    SessionProgressBar* ProgressBar1;
     PanelStatusBar* StatusBar1;
     QAction* SerialPort1;
 

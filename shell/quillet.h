@@ -1,6 +1,8 @@
 // The full main window.
 #pragma once
 
+#include "shell/windows.h"
+
 #include <QMainWindow>
 #include <memory>
 
@@ -9,7 +11,6 @@ class TForm1;
 }
 class QCloseEvent;
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QAction;
 class ClickableLabel;
@@ -31,7 +32,7 @@ public:
     QLabel* Label3;
     QLabel* Label4;
     QLabel* Label5; // why the port cannot be used, above "Invalid Port Com"; hidden otherwise
-    QProgressBar* ProgressBar1;
+    SessionProgressBar* ProgressBar1;
     PanelStatusBar* StatusBar1;
     QAction* S1;
 

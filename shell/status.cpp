@@ -5,6 +5,7 @@
 #include "shell/panel_status_bar.h"
 #include "shell/parent_link.h"
 #include "shell/quillet.h"
+#include "shell/windows.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -105,7 +106,15 @@ void ShowPortFailure(const QString& reason) {
     Form1->Label5->repaint();
 }
 
-void ShowPortPanel(PanelStatusBar* statusBar) {
+bool CompactLayout() {
+    return Form5 != nullptr;
+}
+
+bool IdentityLinesShown() {
+    return Form1 != nullptr;
+}
+
+void ShowPortPanel(PanelDisplay* statusBar) {
     const QString text = SelectedPortIndex < 0 ? QStringLiteral("-----")
                                                : QStringLiteral("COM%1").arg(SelectedPortIndex + 1);
     statusBar->setPanelText(PortPanelIndex, text);
@@ -162,24 +171,24 @@ void ShowRunningButtons() {
     ShowSessionButtons(true);
 }
 
-PanelStatusBar* MainStatusBar() {
+PanelDisplay* MainStatusBar() {
     return Form1 != nullptr ? Form1->StatusBar1 : nullptr;
 }
 
-PanelStatusBar* CompactStatusBar() {
+PanelDisplay* CompactStatusBar() {
     return Form5 != nullptr ? Form5->StatusBar1 : nullptr;
 }
 
-void ShowPanelText(PanelStatusBar* statusBar, std::int32_t index, const QString& text) {
+void ShowPanelText(PanelDisplay* statusBar, std::int32_t index, const QString& text) {
     if (statusBar != nullptr)
         statusBar->setPanelText(index, text); // ignores indices outside its panels
 }
 
-void SetProgressRange(QProgressBar* progressBar, int maximum) {
+void SetProgressRange(ProgressDisplay* progressBar, int maximum) {
     progressBar->setMaximum(maximum);
 }
 
-void ShowProgress(QProgressBar* progressBar, int position) {
+void ShowProgress(ProgressDisplay* progressBar, int position) {
     progressBar->setValue(position);
 }
 

@@ -13,7 +13,7 @@ namespace {
 QPointer<QWidget> WindowToClose;
 }
 
-void RunUpdate(QProgressBar* progressBar, PanelStatusBar* statusBar, QWidget* window) {
+void RunUpdate(ProgressDisplay* progressBar, PanelDisplay* statusBar, QWidget* window) {
     if (SessionRunning)
         return;
     SessionRunning = true;

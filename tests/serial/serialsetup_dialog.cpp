@@ -3,6 +3,7 @@
 #include "serial/comport.h"
 #include "serial/serialsetup.h"
 #include "session/search.h"
+#include "shell/panel_status_bar.h"
 #include "shell/quillet.h"
 #include "shell/status.h"
 #include "support/board_session.h"

@@ -1,7 +1,6 @@
-// The console's Win32 seam under Wine: the log's durable append.
+// The console's Win32 seam under Wine: the log's durable append and the stop request.
 #include "cli/console_os.h"
 
-#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>

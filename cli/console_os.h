@@ -1,0 +1,32 @@
+// What the console front end needs of the operating system, behind one small seam:
+// console_os_posix.cpp and console_os_win.cpp, chosen by the build.
+#pragma once
+
+#include <string>
+
+namespace console_os {
+
+// From now on Ctrl-C (and a polite termination request) only asks the running session to
+// stop; StopRequested() tells whether one came.
+void CatchStopSignals();
+// Also stop when standard input ends or a line arrives on it: the way a parent process stops
+// its children on every platform, and a child whose parent died does not go on flashing.
+void StopOnInputEnd();
+bool StopRequested();
+// Asks for a stop from this process (as Ctrl-C would).
+void RequestStop();
+
+// Whether standard output (or error) is an interactive terminal.
+bool StdoutIsTerminal();
+bool StderrIsTerminal();
+// The terminal's width in columns; 80 when it cannot be told.
+int TerminalColumns();
+// Lets the terminal interpret the cursor and erase sequences of the live line (Windows
+// consoles need asking); false when it cannot.
+bool EnableTerminalSequences();
+
+// Appends one whole line to the file at path (created if missing) with a single append
+// write, and waits until it is on the disk. False, with the OS's words in *error, on failure.
+bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error);
+
+} // namespace console_os

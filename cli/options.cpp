@@ -1,0 +1,138 @@
+#include "cli/options.h"
+
+#include "serial/comport.h"
+#include "serial/port_names.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace {
+
+const QCommandLineOption kPort(QStringLiteral("port"), QString(), QStringLiteral("port"));
+const QCommandLineOption kRepeat(QStringLiteral("repeat"));
+const QCommandLineOption kJson(QStringLiteral("json"));
+const QCommandLineOption kLog(QStringLiteral("log"), QString(), QStringLiteral("file"));
+const QCommandLineOption kList(QStringLiteral("list"));
+const QCommandLineOption kImages(QStringLiteral("images"));
+const QCommandLineOption kHelp(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+const QCommandLineOption kChild(QStringLiteral("child"));
+
+// "COM3" or "\\.\COM3": its number, when it is one of the driver's ports.
+std::optional<int> ComNumber(const QString& name) {
+    static const QRegularExpression com(QStringLiteral(R"(^(?:\\\\\.\\)?COM([0-9]{1,3})$)"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = com.match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int number = match.captured(1).toInt();
+    if (number < 1 || number > kPortCount)
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+ParsedOptions ParseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({kPort, kRepeat, kJson, kLog, kList, kImages, kHelp, kChild});
+    ParsedOptions parsed;
+    if (!parser.parse(QStringList{QStringLiteral("quillet-cli")} + arguments)) {
+        parsed.error = parser.errorText();
+        return parsed;
+    }
+    CliOptions& o = parsed.options;
+    o.ports = parser.values(kPort);
+    o.repeat = parser.isSet(kRepeat);
+    o.json = parser.isSet(kJson);
+    o.logPath = parser.value(kLog);
+    o.list = parser.isSet(kList);
+    o.images = parser.isSet(kImages);
+    o.help = parser.isSet(kHelp);
+    o.child = parser.isSet(kChild);
+    if (o.help)
+        return parsed;
+    if (!parser.positionalArguments().isEmpty()) {
+        parsed.error =
+            QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+        return parsed;
+    }
+    if (parser.isSet(kLog) && o.logPath.isEmpty()) {
+        parsed.error = QStringLiteral("--log needs a file name.");
+        return parsed;
+    }
+    const int actions = (o.list ? 1 : 0) + (o.images ? 1 : 0) + (o.ports.isEmpty() ? 0 : 1);
+    if (actions == 0) {
+        parsed.error = QStringLiteral("Name a port with --port, or ask for --list or --images.");
+        return parsed;
+    }
+    if (actions > 1) {
+        parsed.error = QStringLiteral("--port, --list and --images do not go together.");
+        return parsed;
+    }
+    if ((o.repeat || !o.logPath.isEmpty()) && o.ports.isEmpty()) {
+        parsed.error = QStringLiteral("--repeat and --log go with --port.");
+        return parsed;
+    }
+    if (o.child && o.ports.size() != 1) {
+        parsed.error = QStringLiteral("--child runs one port.");
+        return parsed;
+    }
+    QList<int> indices;
+    for (const QString& port : o.ports) {
+        const std::optional<int> index = PortIndexOf(port);
+        if (!index) {
+            parsed.error = QStringLiteral("'%1' is no COM port (COM1 to COM%2, or a serial device "
+                                          "that has a COM number).")
+                               .arg(port)
+                               .arg(kPortCount);
+            return parsed;
+        }
+        if (indices.contains(*index)) {
+            parsed.error = QStringLiteral("Port '%1' is named twice.").arg(port);
+            return parsed;
+        }
+        indices.append(*index);
+    }
+    return parsed;
+}
+
+std::optional<int> PortIndexOf(const QString& port) {
+    if (const std::optional<int> number = ComNumber(port))
+        return *number - 1;
+    const QString directory = QString::fromStdString(ComDirectory());
+    if (!directory.isEmpty()) {
+        // Only the directory's own entries are ports then, as for the driver.
+        const QFileInfo info(port);
+        if (QDir(info.absolutePath()) != QDir(directory))
+            return std::nullopt;
+        const std::optional<int> number = ComNumber(info.fileName());
+        return number ? std::optional<int>(*number - 1) : std::nullopt;
+    }
+    return ComIndexOfDevice(QDir::cleanPath(port).toStdString());
+}
+
+QString UsageText() {
+    return QStringLiteral(
+        "Usage: quillet-cli --port PORT [--port PORT ...] [--repeat] [--json] [--log FILE]\n"
+        "       quillet-cli --list [--json]\n"
+        "       quillet-cli --images [--json]\n"
+        "\n"
+        "Updates the board on each PORT (COM3, or a device such as /dev/ttyUSB0) with this\n"
+        "release's firmware. Several --port options update their boards at the same time.\n"
+        "\n"
+        "  --port PORT  the port of a board; give it once per board\n"
+        "  --repeat     board after board on each port, until Ctrl-C\n"
+        "  --json       one JSON object per line: begin, identity, progress, end\n"
+        "  --log FILE   append each board's end record (JSON) to FILE\n"
+        "  --list       the serial ports and their states\n"
+        "  --images     the release's device list and its image sets' SHA-256\n"
+        "  --help       this text\n"
+        "\n"
+        "Exit codes: 0 Program Ok; 1 log or child process failed; 2 usage error;\n"
+        "3 port could not be opened; 4 device not found; 5 board, preparation or image\n"
+        "refused; 6 transfer failed (no response, CHK error, hang-up); 7 stopped by the user.\n"
+        "With several boards, 0 only when every board passed, else the first failure's code.\n");
+}

@@ -1,0 +1,30 @@
+// The command line of quillet-cli.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct CliOptions {
+    QStringList ports; // as given: "COM3", "/dev/ttyUSB0", ...
+    bool repeat = false;
+    bool json = false;
+    QString logPath;
+    bool list = false;
+    bool images = false;
+    bool help = false;
+    bool child = false; // one port of a gang, run by its parent
+};
+
+struct ParsedOptions {
+    CliOptions options;
+    QString error; // a usage error; empty when the line is fine
+};
+
+// Parses the arguments (without the program name).
+ParsedOptions ParseOptions(const QStringList& arguments);
+// The port index (0 = COM1) a --port value names: "COM3", "\\.\COM3", a device node with a
+// COM number ("/dev/ttyUSB0"), or an entry "COM<n>" of QUILLET_COM_DIR.
+std::optional<int> PortIndexOf(const QString& port);
+
+QString UsageText();
