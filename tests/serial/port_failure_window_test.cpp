@@ -25,7 +25,7 @@ enum class Setup { kHeldElsewhere, kNoPermission, kVanished, kPlainFile };
 struct Case {
     const char* name;
     Setup setup;
-    std::string reason; // after "COM3: "; a held port adds its holder
+    std::string reason;      // after "COM3: "; a held port adds its holder
     std::string holder = {}; // the holder's command name; empty: this test's own
 };
 
