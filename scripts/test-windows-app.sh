@@ -15,6 +15,7 @@ sim=$PWD/$linux/tools/board-sim/quillet-board-sim
 [ -x "$sim" ] && [ -x "$linux/quillet" ] || { echo "no Linux build in $linux" >&2; exit 1; }
 
 wine=/usr/lib/wine/wine64
+unset QT_QPA_PLATFORM # the Windows Qt has its "windows" platform only; the Linux run names its own
 wineserver=/usr/lib/wine/wineserver
 installer=$(scripts/build-windows.sh | grep -E '\.exe$')
 echo "== the Windows program under Wine: $(basename "$installer") ($(du -h "$installer" | cut -f1)) =="
@@ -115,7 +116,7 @@ success="3004 000000040000000000000001" # from port 3004: code 1
 "$wine" "$installer" /S >"$work/install.log" 2>&1 || fail "the installer failed"
 "$wineserver" -w
 app="$WINEPREFIX/drive_c/Program Files/Quillet"
-for f in quillet.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
+for f in quillet.exe quillet-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
     libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe; do
     [ -f "$app/$f" ] || fail "not installed: $f"
 done
@@ -193,6 +194,22 @@ import -window root "$work/not-found.png"
 [ "$(datagrams)" -eq 2 ] || fail "\"Device not Found\" sent a datagram"
 xdotool windowfocus --sync "$w" key alt+F4
 wait "$second" || true
+
+# quillet-cli.exe, with no display: a whole update (exit 0, the same board memory as the Linux
+# run) and a session with no board (exit 4, "Device not Found").
+start_board cli "$WINEPREFIX/dosdevices/com7"
+rc=0
+(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 >"$work/cli.out" 2>"$work/cli.log") || rc=$?
+[ "$rc" = 0 ] || fail "quillet-cli.exe --port COM7 ended with $rc: $(tail -n2 "$work/cli.out")"
+for part in flash eeprom; do
+    [ "$(sha256sum <"$work/linux.$part")" = "$(sha256sum <"$work/cli.$part")" ] ||
+        fail "quillet-cli.exe left another board $part than the Linux run"
+done
+rc=0
+(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM8 >"$work/cli2.out" 2>"$work/cli2.log") || rc=$?
+[ "$rc" = 4 ] || fail "quillet-cli.exe on a port with no board ended with $rc, not 4"
+grep -q 'Device not Found' "$work/cli2.out" || fail "quillet-cli.exe did not say \"Device not Found\""
+echo "quillet-cli.exe: a whole update (exit 0, board memory as on Linux), no board (exit 4)"
 
 # Silent uninstall: the files, the shortcut and the entry are gone.
 "$wine" "$app/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed"

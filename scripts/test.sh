@@ -53,5 +53,8 @@ for variant in release asan; do
     ctest --test-dir "$dir" -j "$jobs" --output-on-failure
 done
 
+# The whole Windows program and its installer under Wine, against the Linux build's run.
+scripts/test-windows-app.sh build-test-release
+
 echo "== Debian package =="
 scripts/package.sh
