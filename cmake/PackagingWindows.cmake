@@ -15,19 +15,28 @@ set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND ${QUILLET_MINGW_OBJDUMP})
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
                 OUTPUT_VARIABLE QUILLET_MINGW_STDCXX OUTPUT_STRIP_TRAILING_WHITESPACE)
 get_filename_component(QUILLET_MINGW_GCC_DIR ${QUILLET_MINGW_STDCXX} DIRECTORY)
-get_target_property(QUILLET_QT_CORE_DLL Qt6::Core IMPORTED_LOCATION_RELEASE)
-get_filename_component(QUILLET_QT_BIN_DIR ${QUILLET_QT_CORE_DLL} DIRECTORY)
+get_filename_component(QUILLET_QT_BIN_DIR "${Qt6_DIR}/../../../bin" ABSOLUTE) # <qt>/lib/cmake/Qt6
 
 install(TARGETS ${QUILLET_WINDOWS_PROGRAMS} RUNTIME_DEPENDENCY_SET quillet_dlls
         RUNTIME DESTINATION .)
+# The platform plugin, which Qt loads by name. No style plugin: the windows use Fusion.
 install(IMPORTED_RUNTIME_ARTIFACTS Qt6::QWindowsIntegrationPlugin
         RUNTIME_DEPENDENCY_SET quillet_dlls
         LIBRARY DESTINATION platforms RUNTIME DESTINATION platforms)
 install(RUNTIME_DEPENDENCY_SET quillet_dlls
-        PRE_INCLUDE_REGEXES "^Qt6[A-Za-z]+\\.dll$" "^lib(stdc\\+\\+-6|gcc_s_seh-1|winpthread-1)\\.dll$"
+        PRE_INCLUDE_REGEXES "^[Qq]t6[A-Za-z]+\\.dll$" "^lib(stdc\\+\\+-6|gcc_s_seh-1|winpthread-1)\\.dll$"
         PRE_EXCLUDE_REGEXES ".*"
         DIRECTORIES ${QUILLET_QT_BIN_DIR} ${QUILLET_MINGW_GCC_DIR} /usr/${QUILLET_MINGW_TRIPLE}/lib
         RUNTIME DESTINATION .)
+# The copied DLLs are stripped as the programs are: Debian's GCC runtime carries its debugging
+# sections (libstdc++-6.dll would be 23 MB).
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        file(GLOB_RECURSE dlls \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/*.dll\")
+        foreach(dll IN LISTS dlls)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\${dll}\")
+        endforeach()
+    endif()")
 
 # One build is one release: the installer's name carries the product string and the version.
 string(REGEX REPLACE "[^A-Za-z0-9.]+" "-" QUILLET_PRODUCT_FILE_TEXT "${quillet_identity_product}")
@@ -40,7 +49,8 @@ set(CPACK_PACKAGE_FILE_NAME "Quillet-${QUILLET_PRODUCT_FILE_TEXT}-${PROJECT_VERS
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillet)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillet)
 set(CPACK_PACKAGE_EXECUTABLES quillet Quillet) # the Start-menu entry
-set(CPACK_STRIP_FILES OFF) # the DLLs come stripped; strip would need the cross binutils
+set(CPACK_STRIP_FILES ON)
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/copyright)
 set(CPACK_NSIS_PACKAGE_NAME "Quillet ${quillet_identity_product}")
 set(CPACK_NSIS_DISPLAY_NAME "Quillet ${quillet_identity_product} ${PROJECT_VERSION}")
@@ -50,6 +60,7 @@ set(CPACK_NSIS_INSTALLED_ICON_NAME quillet.exe)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/quillet.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/windows/quillet.ico)
 # A 64-bit installer (Debian's NSIS has the amd64-unicode stubs): it writes the uninstall entry
-# into the registry view that 64-bit Windows programs read.
-set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+# into the registry view that 64-bit Windows programs read. CPack's template has no place for
+# "Target"; the compressor's line comes early enough.
+set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
 include(CPack)
