@@ -17,17 +17,49 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
 get_filename_component(QUILLET_MINGW_GCC_DIR ${QUILLET_MINGW_STDCXX} DIRECTORY)
 get_filename_component(QUILLET_QT_BIN_DIR "${Qt6_DIR}/../../../bin" ABSOLUTE) # <qt>/lib/cmake/Qt6
 
-install(TARGETS ${QUILLET_WINDOWS_PROGRAMS} RUNTIME_DEPENDENCY_SET quillet_dlls
-        RUNTIME DESTINATION .)
+install(TARGETS ${QUILLET_WINDOWS_PROGRAMS} RUNTIME DESTINATION .)
 # The platform plugin, which Qt loads by name. No style plugin: the windows use Fusion.
 install(IMPORTED_RUNTIME_ARTIFACTS Qt6::QWindowsIntegrationPlugin
-        RUNTIME_DEPENDENCY_SET quillet_dlls
         LIBRARY DESTINATION platforms RUNTIME DESTINATION platforms)
-install(RUNTIME_DEPENDENCY_SET quillet_dlls
-        PRE_INCLUDE_REGEXES "^[Qq]t6[A-Za-z]+\\.dll$" "^lib(stdc\\+\\+-6|gcc_s_seh-1|winpthread-1)\\.dll$"
-        PRE_EXCLUDE_REGEXES ".*"
-        DIRECTORIES ${QUILLET_QT_BIN_DIR} ${QUILLET_MINGW_GCC_DIR} /usr/${QUILLET_MINGW_TRIPLE}/lib
-        RUNTIME DESTINATION .)
+# The DLLs the programs and the plugin import, Qt's and the compiler's runtime only. On this
+# case-sensitive host CMake reports the imported names in lower case and cannot find
+# "qt6core.dll" beside "Qt6Core.dll"; the names are matched here without regard to case.
+set(QUILLET_DLL_DIRS ${QUILLET_QT_BIN_DIR} ${QUILLET_MINGW_GCC_DIR} /usr/${QUILLET_MINGW_TRIPLE}/lib)
+set(QUILLET_IMPORTERS)
+foreach(program IN LISTS QUILLET_WINDOWS_PROGRAMS)
+    list(APPEND QUILLET_IMPORTERS "$<TARGET_FILE:${program}>")
+endforeach()
+install(CODE "
+    set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+    set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+    set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"${QUILLET_MINGW_OBJDUMP}\")
+    file(GET_RUNTIME_DEPENDENCIES
+        EXECUTABLES ${QUILLET_IMPORTERS}
+        MODULES \"$<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>\"
+        RESOLVED_DEPENDENCIES_VAR found
+        UNRESOLVED_DEPENDENCIES_VAR names
+        PRE_INCLUDE_REGEXES \"^[Qq]t6[A-Za-z]+[.]dll$\" \"^lib(stdc[+][+]-6|gcc_s_seh-1|winpthread-1)[.]dll$\"
+        PRE_EXCLUDE_REGEXES \".*\"
+        DIRECTORIES ${QUILLET_DLL_DIRS})
+    foreach(name IN LISTS names)
+        set(match)
+        foreach(dir ${QUILLET_DLL_DIRS})
+            file(GLOB candidates \"\${dir}/*.dll\")
+            foreach(candidate IN LISTS candidates)
+                get_filename_component(file \"\${candidate}\" NAME)
+                string(TOLOWER \"\${file}\" lower)
+                if(lower STREQUAL name AND NOT match)
+                    set(match \"\${candidate}\")
+                endif()
+            endforeach()
+        endforeach()
+        if(NOT match)
+            message(FATAL_ERROR \"no \${name} in ${QUILLET_DLL_DIRS}\")
+        endif()
+        list(APPEND found \"\${match}\")
+    endforeach()
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}\" TYPE SHARED_LIBRARY FILES \${found})
+")
 # The copied DLLs are stripped as the programs are: Debian's GCC runtime carries its debugging
 # sections (libstdc++-6.dll would be 23 MB).
 install(CODE "

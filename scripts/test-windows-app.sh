@@ -11,7 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 linux=${1:-build-test-release}
-sim=$PWD/$linux/tools/board-sim/quillet-board-sim
+linux=$(realpath "$linux")
+sim=$linux/tools/board-sim/quillet-board-sim
 [ -x "$sim" ] && [ -x "$linux/quillet" ] || { echo "no Linux build in $linux" >&2; exit 1; }
 
 wine=/usr/lib/wine/wine64
@@ -33,6 +34,10 @@ cleanup() {
 trap cleanup EXIT
 fail() {
     echo "FAILED: $*" >&2
+    mkdir -p build-windows/shots && cp "$work"/*.png build-windows/shots/ 2>/dev/null || true
+    for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+        echo "window $id: $(xdotool getwindowname "$id")" >&2
+    done
     for log in "$work"/*.log; do echo "-- $log --" >&2; tail -20 "$log" >&2; done
     exit 1
 }
@@ -97,6 +102,7 @@ frames() { grep -c '^FRAME' "$1" 2>/dev/null || true; }
 # The title the release gives the main window.
 field() { sed -n "s/^$1 \{1,\}//p" releases/mericon/release.txt | sed 's/ *#.*//' | head -n1; }
 title="$(field version) - $(field product)   [ $(field date) ]"
+title_re="^$(printf '%s' "$title" | sed 's/[][\.*^$]/\\&/g')\$"
 
 # The reference: the Linux program on the same kind of board.
 mkdir -p "$work/linux-com" "$work/linux-config"
@@ -114,7 +120,6 @@ success="3004 000000040000000000000001" # from port 3004: code 1
 
 # Silent install.
 "$wine" "$installer" /S >"$work/install.log" 2>&1 || fail "the installer failed"
-"$wineserver" -w
 app="$WINEPREFIX/drive_c/Program Files/Quillet"
 for f in quillet.exe quillet-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
     libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe; do
@@ -129,7 +134,6 @@ echo "installed: $(cd "$app" && find . -type f | sort | tr '\n' ' ')"
 # The board on COM7 (index 6), chosen in the registry as the window would save it.
 start_board windows "$WINEPREFIX/dosdevices/com7"
 "$wine" reg add 'HKLM\Software\Tessaly\Quillet' /v com /d 6 /f >/dev/null 2>&1
-"$wineserver" -w
 (cd "$app" && "$wine" quillet.exe '\P' >"$work/app.log" 2>&1) &
 first=$!
 w=$(find_window "$title") || fail "no window titled \"$title\""
@@ -151,11 +155,11 @@ echo "whole update: $(frames "$work/windows.log") frames, board memory as on Lin
 # A second start finds the first and says so, and ends with 0 while the first keeps running.
 (cd "$app" && "$wine" quillet.exe >"$work/second.log" 2>&1; echo $? >"$work/second.rc") &
 for _ in $(seq 300); do
-    [ "$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | wc -l)" -ge 2 ] && break
+    [ "$(xdotool search --onlyvisible --name "$title_re" 2>/dev/null | wc -l)" -ge 2 ] && break
     sleep 0.1
 done
 import -window root "$work/already.png"
-box=$(xdotool search --onlyvisible --name "^$title\$" | grep -v "^$w\$" | head -n1) ||
+box=$(xdotool search --onlyvisible --name "$title_re" | grep -v "^$w\$" | head -n1) ||
     fail "the second start showed nothing"
 xdotool windowfocus --sync "$box" key Return
 for _ in $(seq 100); do [ -s "$work/second.rc" ] && break; sleep 0.1; done
@@ -166,7 +170,6 @@ kill -0 "$first" 2>/dev/null || fail "the first instance ended with the second"
 "$wine" reg delete 'HKLM\Software\Tessaly\Quillet' /v com /f >/dev/null 2>&1
 xdotool windowfocus --sync "$w" key alt+F4
 wait "$first" || true
-"$wineserver" -w
 "$wine" reg query 'HKLM\Software\Tessaly\Quillet' /v com 2>/dev/null | grep -Eq 'com +REG_SZ +6' ||
     fail "closing did not save \"com\""
 
@@ -178,16 +181,19 @@ pids+=($!)
 until [ -s "$work/silent.out" ]; do sleep 0.05; done
 ln -sfn "$(head -n1 "$work/silent.out")" "$WINEPREFIX/dosdevices/com8"
 "$wine" reg add 'HKLM\Software\Tessaly\Quillet' /v com /d 7 /f >/dev/null 2>&1
-"$wineserver" -w
 (cd "$app" && "$wine" quillet.exe '\P' >"$work/app2.log" 2>&1) &
 second=$!
 w=$(find_window "$title") || fail "no window for the no-board session"
 xdotool windowfocus --sync "$w" key alt+c
 dialog=$(find_window Setup) || fail "the \"Setup\" dialog did not open"
 import -window root "$work/setup.png"
-xdotool windowfocus --sync "$dialog" key Escape
-sleep 0.5
-xdotool search --onlyvisible --name '^Setup$' >/dev/null 2>&1 && fail "the \"Setup\" dialog did not close"
+setup_open() { xdotool search --onlyvisible --name '^Setup$' >/dev/null 2>&1; }
+for keys in Escape alt+c; do # Escape, else its "&Cancel"
+    xdotool windowfocus --sync "$dialog" key "$keys"
+    for _ in $(seq 30); do setup_open || break; sleep 0.1; done
+    setup_open || break
+done
+setup_open && fail "the \"Setup\" dialog did not close"
 xdotool windowfocus --sync "$w" key alt+u
 sleep 14 # 100 probes of 100 ms, and Wine's start
 import -window root "$work/not-found.png"
@@ -213,8 +219,14 @@ echo "quillet-cli.exe: a whole update (exit 0, board memory as on Linux), no boa
 
 # Silent uninstall: the files, the shortcut and the entry are gone.
 "$wine" "$app/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed"
-"$wineserver" -w
-for _ in $(seq 100); do [ -e "$app/quillet.exe" ] || break; sleep 0.1; done # it runs a copy of itself
+# The uninstaller runs a copy of itself and returns at once: wait for it to finish.
+for _ in $(seq 150); do
+    if [ ! -e "$app/quillet.exe" ] && [ ! -e "$shortcut" ] &&
+        ! "$wine" reg query "$uninstall_key" >/dev/null 2>&1; then
+        break
+    fi
+    sleep 0.2
+done
 [ ! -e "$app/quillet.exe" ] && [ ! -e "$app/Qt6Core.dll" ] || fail "uninstall left the program"
 [ ! -e "$shortcut" ] || fail "uninstall left the Start-menu entry"
 "$wine" reg query "$uninstall_key" >/dev/null 2>&1 && fail "uninstall left its entry"
