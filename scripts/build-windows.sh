@@ -12,7 +12,7 @@ dir=build-windows
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DQUILLET_WINDOWS_QT="$qt" -DCMAKE_PREFIX_PATH="$qt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake "$@" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+cmake --build "$dir" -j "$(nproc)" >&2 # the last lines name the packages
 rm -f "$dir"/Quillet-*-win64.exe "$dir"/Quillet-*-win64.zip
 (cd "$dir" && cpack -G NSIS >cpack-nsis.log 2>&1 || { cat cpack-nsis.log; exit 1; })
 (cd "$dir" && cpack -G ZIP >cpack-zip.log 2>&1 || { cat cpack-zip.log; exit 1; })

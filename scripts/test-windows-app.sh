@@ -18,7 +18,7 @@ sim=$linux/tools/board-sim/quillet-board-sim
 wine=/usr/lib/wine/wine64
 unset QT_QPA_PLATFORM # the Windows Qt has its "windows" platform only; the Linux run names its own
 wineserver=/usr/lib/wine/wineserver
-installer=$(scripts/build-windows.sh | grep -E '\.exe$')
+installer=$(scripts/build-windows.sh | grep -E '/Quillet-[^/]*-win64[.]exe$')
 echo "== the Windows program under Wine: $(basename "$installer") ($(du -h "$installer" | cut -f1)) =="
 
 work=$(mktemp -d)
