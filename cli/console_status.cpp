@@ -12,6 +12,7 @@
 #include "shell/status.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <cmath>
 
@@ -35,6 +36,14 @@ std::optional<int> NumberAfter(const QString& text, QLatin1String prefix) {
     bool ok = false;
     const int value = text.mid(prefix.size()).section(QLatin1Char(' '), 0, 0).toInt(&ok);
     return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+// Beside the outcome: full blocks the board never acknowledged, which the run passed over.
+QString UnansweredNote() {
+    const auto n = UnansweredBlocks.size();
+    if (n == 0)
+        return QString();
+    return QStringLiteral("  (%1 %2 unanswered)").arg(n).arg(n == 1 ? "block" : "blocks");
 }
 
 QString Hex2(std::uint8_t value) {
@@ -276,6 +285,10 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     record.insert(QStringLiteral("resends"), resends_);
     record.insert(QStringLiteral("duration_s"),
                   std::round(static_cast<double>(started_.elapsed())) / 1000);
+    QJsonArray unanswered;
+    for (const std::int32_t address : UnansweredBlocks)
+        unanswered.append(address);
+    record.insert(QStringLiteral("unanswered_blocks"), unanswered);
     record.insert(QStringLiteral("outcome"), outcome);
     record.insert(QStringLiteral("code"), exitCode);
     if (!portFailure_.isEmpty())
@@ -288,10 +301,10 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
         if (progress_.repeat)
             drawLive(true);
         endLiveLine();
-        PrintLine(outcome);
+        PrintLine(outcome + UnansweredNote());
         break;
     case OutputMode::kPlain:
-        PrintLine(outcome);
+        PrintLine(outcome + UnansweredNote());
         break;
     case OutputMode::kJson:
         emitRecord(record);

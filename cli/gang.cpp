@@ -31,6 +31,8 @@ QStringList ChildArguments(const CliOptions& options, const QString& port) {
     QStringList arguments{QStringLiteral("--child"), QStringLiteral("--port"), port};
     if (options.repeat)
         arguments << QStringLiteral("--repeat");
+    if (options.strict)
+        arguments << QStringLiteral("--strict");
     if (!options.logPath.isEmpty())
         arguments << QStringLiteral("--log") << options.logPath;
     return arguments;

@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
 
     if (options.child)
         console_os::StopOnInputEnd();
+    PassOverSilentBlocks = options.strict ? 0 : 1;
     Console().setMode(mode);
     // Ctrl-C acts as Stop: the request is renewed every cycle, so a wait that consumes it
     // without ending the session (the programming-mode wait) cannot lose it.

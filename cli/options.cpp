@@ -12,6 +12,7 @@ namespace {
 
 const QCommandLineOption kPort(QStringLiteral("port"), QString(), QStringLiteral("port"));
 const QCommandLineOption kRepeat(QStringLiteral("repeat"));
+const QCommandLineOption kStrict(QStringLiteral("strict"));
 const QCommandLineOption kJson(QStringLiteral("json"));
 const QCommandLineOption kLog(QStringLiteral("log"), QString(), QStringLiteral("file"));
 const QCommandLineOption kList(QStringLiteral("list"));
@@ -37,7 +38,7 @@ std::optional<int> ComNumber(const QString& name) {
 ParsedOptions ParseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({kPort, kRepeat, kJson, kLog, kList, kImages, kHelp, kChild});
+    parser.addOptions({kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kChild});
     ParsedOptions parsed;
     if (!parser.parse(QStringList{QStringLiteral("quillet-cli")} + arguments)) {
         parsed.error = parser.errorText();
@@ -46,6 +47,7 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     CliOptions& o = parsed.options;
     o.ports = parser.values(kPort);
     o.repeat = parser.isSet(kRepeat);
+    o.strict = parser.isSet(kStrict);
     o.json = parser.isSet(kJson);
     o.logPath = parser.value(kLog);
     o.list = parser.isSet(kList);
@@ -72,8 +74,8 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
         parsed.error = QStringLiteral("--port, --list and --images do not go together.");
         return parsed;
     }
-    if ((o.repeat || !o.logPath.isEmpty()) && o.ports.isEmpty()) {
-        parsed.error = QStringLiteral("--repeat and --log go with --port.");
+    if ((o.repeat || o.strict || !o.logPath.isEmpty()) && o.ports.isEmpty()) {
+        parsed.error = QStringLiteral("--repeat, --strict and --log go with --port.");
         return parsed;
     }
     if (o.child && o.ports.size() != 1) {
@@ -116,7 +118,8 @@ std::optional<int> PortIndexOf(const QString& port) {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: quillet-cli --port PORT [--port PORT ...] [--repeat] [--json] [--log FILE]\n"
+        "Usage: quillet-cli --port PORT [--port PORT ...] [--repeat] [--strict] [--json]\n"
+        "                   [--log FILE]\n"
         "       quillet-cli --list [--json]\n"
         "       quillet-cli --images [--json]\n"
         "\n"
@@ -125,6 +128,8 @@ QString UsageText() {
         "\n"
         "  --port PORT  the port of a board; give it once per board\n"
         "  --repeat     board after board on each port, until Ctrl-C\n"
+        "  --strict     a program block that draws no reply fails the board (exit 6);\n"
+        "               for bootloaders that answer every block they are sent\n"
         "  --json       one JSON object per line: begin, identity, progress, end\n"
         "  --log FILE   append each board's end record (JSON) to FILE\n"
         "  --list       the serial ports and their states\n"

@@ -8,6 +8,7 @@
 struct CliOptions {
     QStringList ports; // as given: "COM3", "/dev/ttyUSB0", ...
     bool repeat = false;
+    bool strict = false; // a full block without a reply fails the board
     bool json = false;
     QString logPath;
     bool list = false;

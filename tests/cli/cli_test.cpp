@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -114,6 +115,9 @@ TEST(Cli, ExitCodesTellTheClassOfFailure) {
         {{"--chip", "0x41"}, true, {}, 5, " Error !! "},
         {{"--nak", "3:5"}, true, {}, 6, " CHK Error !! "},
         {{"--silent", "181"}, true, {}, 6, " not Response "},
+        // The late 'K' of block 180 is not taken for the last block's.
+        {{"--late-reply", "180:1100", "--silent", "181"}, true, {}, 6, " not Response "},
+        {{"--silent", "3"}, true, {QStringLiteral("--strict")}, 6, " not Response "},
         {{"--hangup-after", "20"}, true, {}, 6, " not Response "},
         {{}, true, {QStringLiteral("--bogus")}, 2, nullptr},
     };
@@ -210,6 +214,37 @@ TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
     EXPECT_LT(frames, 183);
 }
 
+TEST(Cli, CtrlCInTheProgrammingModeWaitSendsNoFrame) {
+    TempEnvironment env;
+    SimBoard sim({"--progmode-reply", "none"}, env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    QProcess cli;
+    cli.start(CliPath(), {QStringLiteral("--port"), QStringLiteral("COM1")});
+    ASSERT_TRUE(cli.waitForStarted());
+    ASSERT_TRUE(sim.waitForLog("PROGMODE", 1, std::chrono::seconds(20)));
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitCode(), 7);
+    for (const std::string& line : sim.logLines())
+        EXPECT_NE(line.rfind("FRAME ", 0), 0u) << line;
+}
+
+TEST(Cli, UnansweredBlocksAreNamed) {
+    TempEnvironment env;
+    SimBoard sim({"--silent", "3"}, env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    QTemporaryDir logDir;
+    const QString log = logDir.filePath(QStringLiteral("boards.jsonl"));
+    const CliRun run =
+        RunCli({QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--log"), log});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_FALSE(run.out.isEmpty());
+    EXPECT_EQ(run.out.last(), QByteArray(" Program Ok   (1 block unanswered)"));
+    const QList<QJsonObject> records = LogRecords(log);
+    ASSERT_EQ(records.size(), 1);
+    EXPECT_EQ(records[0].value(QStringLiteral("unanswered_blocks")).toArray(), QJsonArray{3 * 128});
+}
+
 TEST(Cli, JsonIsOneObjectPerLine) {
     TempEnvironment env;
     SimBoard sim({}, env.comDir().toStdString());
@@ -233,6 +268,7 @@ TEST(Cli, JsonIsOneObjectPerLine) {
     EXPECT_EQ(end.value(QStringLiteral("record")).toString(), QStringLiteral("end"));
     EXPECT_EQ(end.value(QStringLiteral("frames")).toInt(), 183);
     EXPECT_EQ(end.value(QStringLiteral("resends")).toInt(), 0);
+    EXPECT_EQ(end.value(QStringLiteral("unanswered_blocks")).toArray(), QJsonArray{});
     const QJsonObject image = end.value(QStringLiteral("image")).toObject();
     EXPECT_EQ(image.value(QStringLiteral("row")).toInt(), 16);
     EXPECT_EQ(image.value(QStringLiteral("family")).toString(), QStringLiteral("24HJ64"));
