@@ -290,7 +290,9 @@ function(quillet_release_library name description)
     if(DEFINED arg_PRODUCT)
         set(${name}_product "${arg_PRODUCT}")
     endif()
-    set(${name}_product "${${name}_product}" PARENT_SCOPE) # for the installer's name
+    foreach(key IN LISTS QUILLET_RELEASE_KEYS) # for the packages' names and versions
+        set(${name}_${key} "${${name}_${key}}" PARENT_SCOPE)
+    endforeach()
     # Object files, so the release's data links wherever the executable needs it.
     add_library(${name} OBJECT ${PROJECT_SOURCE_DIR}/shell/identity.cpp ${source})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
@@ -306,5 +308,8 @@ function(quillet_release_library name description)
 endfunction()
 
 # The release this build makes; the repository's own unless another description is given.
+# A cached choice outlives the command line that made it: scripts/package.sh and
+# scripts/build-windows.sh always name the release, and configuring says which one it is.
 set(QUILLET_RELEASE ${PROJECT_SOURCE_DIR}/releases/mericon/release.txt
     CACHE FILEPATH "Release description of the product release this build makes")
+get_filename_component(QUILLET_RELEASE "${QUILLET_RELEASE}" ABSOLUTE)
