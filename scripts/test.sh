@@ -56,5 +56,5 @@ done
 # The whole Windows program and its installer under Wine, against the Linux build's run.
 scripts/test-windows-app.sh build-test-release
 
-echo "== Debian package =="
-scripts/package.sh
+echo "== Debian packages =="
+scripts/test-packages.sh # builds and checks them (scripts/package.sh), then installs them in a chroot
