@@ -67,6 +67,13 @@ echo "== Windows platform layer under Wine ($("$wine" --version)) =="
 status=0
 QUILLET_WIN_TEST_COM=5 QUILLET_WIN_TEST_HANGUP_COM=6 QUILLET_WIN_TEST_STALLED_COM=7 \
     "$wine" build-win/quillet_win32_tests.exe 2>"$work/wine-stderr.log" || status=$?
+# The installer's grant of the settings key, on a key of its own: Users may set values after it.
+acl_key='Software\QuilletAclTest'
+acl_check() { "$wine" build-win/settings_acl_check.exe "$acl_key"; }
+"$wine" reg add "HKLM\\$acl_key" /f >/dev/null 2>&1
+if acl_check >/dev/null || ! "$wine" build-win/quillet-settings-access.exe "$acl_key" || ! acl_check; then
+    echo "FAILED: quillet-settings-access did not grant Users KEY_SET_VALUE" >&2 && status=1
+fi
 if [ "$status" -ne 0 ]; then
     echo "-- Wine's messages --" >&2
     cat "$work/wine-stderr.log" >&2
