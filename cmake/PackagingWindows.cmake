@@ -70,29 +70,56 @@ install(CODE "
         endforeach()
     endif()")
 
-# One build is one release: the installer's name carries the product string and the version.
+# The installer's grant of the settings key to standard users (run elevated by the installer).
+add_executable(quillet-settings-access ${PROJECT_SOURCE_DIR}/packaging/windows/settings_access.cpp)
+target_link_options(quillet-settings-access PRIVATE -municode -static)
+target_link_libraries(quillet-settings-access PRIVATE advapi32)
+target_compile_options(quillet-settings-access PRIVATE ${QUILLET_WARNINGS})
+install(TARGETS quillet-settings-access RUNTIME DESTINATION .)
+
+# One build is one product release: the installer's name carries the product string and the
+# version. Every name the installer leaves on the machine carries the product (the first word of
+# the product string), so products install side by side and a release replaces the previous
+# release of its product: "Program Files\Quillet MERICON", its Start-menu entry, its uninstall
+# entry, and its own key "Software\Tessaly\Quillet MERICON" (install folder, Start-menu folder).
+# The settings key "Software\Tessaly\Quillet" is not the installer's: no uninstall removes it.
 string(REGEX REPLACE "[^A-Za-z0-9.]+" "-" QUILLET_PRODUCT_FILE_TEXT "${quillet_identity_product}")
+set(QUILLET_WINDOWS_NAME "Quillet ${QUILLET_PRODUCT_NAME}")
 set(CPACK_GENERATOR NSIS ZIP)
 set(CPACK_PACKAGE_NAME Quillet)
 set(CPACK_PACKAGE_VENDOR Tessaly)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware updater for boards with a serial bootloader")
 set(CPACK_PACKAGE_FILE_NAME "Quillet-${QUILLET_PRODUCT_FILE_TEXT}-${PROJECT_VERSION}-win64")
-set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillet)
-set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillet)
-set(CPACK_PACKAGE_EXECUTABLES quillet Quillet) # the Start-menu entry
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "${QUILLET_WINDOWS_NAME}")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "${QUILLET_WINDOWS_NAME}")
+set(CPACK_PACKAGE_EXECUTABLES quillet "${QUILLET_WINDOWS_NAME}") # the Start-menu entry
 set(CPACK_STRIP_FILES ON)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/packaging/copyright)
 set(CPACK_NSIS_PACKAGE_NAME "Quillet ${quillet_identity_product}")
-set(CPACK_NSIS_DISPLAY_NAME "Quillet ${quillet_identity_product} ${PROJECT_VERSION}")
+set(CPACK_NSIS_DISPLAY_NAME "Quillet ${quillet_identity_product}")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 set(CPACK_NSIS_INSTALLED_ICON_NAME quillet.exe)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/quillet.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/packaging/windows/quillet.ico)
-# A 64-bit installer (Debian's NSIS has the amd64-unicode stubs): it writes the uninstall entry
-# into the registry view that 64-bit Windows programs read. CPack's template has no place for
-# "Target"; the compressor's line comes early enough.
-set(CPACK_NSIS_COMPRESSOR "lzma\n  Target amd64-unicode")
+# The settings key, and the right of the local Users group to set values in it.
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+  ExecWait '\"$INSTDIR\\quillet-settings-access.exe\"' $0
+  StrCmp $0 0 +2
+  MessageBox MB_OK|MB_ICONEXCLAMATION 'Standard users cannot save the port choice (error $0).' /SD IDOK")
+# Authenticode signatures when a certificate is given (packaging/windows/sign.sh): the programs
+# before they are packed (CPACK_PRE_BUILD_SCRIPTS), the uninstaller when NSIS makes it, the
+# installer last. A 64-bit installer (Debian's NSIS has the amd64-unicode stubs): it writes the
+# uninstall entry into the registry view that 64-bit Windows programs read. CPack's template
+# has no place for these top-level lines; the compressor's line comes early enough.
+set(QUILLET_SIGN ${PROJECT_SOURCE_DIR}/packaging/windows/sign.sh)
+set(CPACK_NSIS_COMPRESSOR "lzma
+  Target amd64-unicode
+  !uninstfinalize '\"${QUILLET_SIGN}\" \"%1\"'
+  !finalize '\"${QUILLET_SIGN}\" \"%1\"'")
+set(CPACK_VERBATIM_VARIABLES ON) # the quotes above reach NSIS as written
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackagingSign.cmake)
+set(CPACK_QUILLET_SIGN ${QUILLET_SIGN})
 include(CPack)
