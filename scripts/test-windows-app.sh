@@ -2,7 +2,13 @@
 # The whole Windows program under Wine, as a technician would use it: the installer is run
 # silently in a fresh Wine prefix, the installed quillet.exe updates a simulated board (running
 # natively on a pseudo-terminal that the prefix maps to COM7) in a virtual X display, and the
-# board's memory must equal what the Linux build leaves there for the same release.
+# board's memory must equal what the Linux build leaves there for the same release. Then, in
+# the same prefix, the same release is installed again (an upgrade), a second product
+# (tests/win/second-product) is installed beside it and updates a board, and both are
+# uninstalled: the port choice outlives all of it.
+#
+# Every program is signed: with QUILLET_SIGN_PKCS12 and QUILLET_SIGN_PASSWORD_FILE if given,
+# else with a throw-away self-signed certificate, and each signature is verified.
 #
 #   scripts/test-windows-app.sh [LINUX_BUILD_DIR]    (default build-test-release)
 #
@@ -18,9 +24,6 @@ sim=$linux/tools/board-sim/quillet-board-sim
 wine=/usr/lib/wine/wine64
 unset QT_QPA_PLATFORM # the Windows Qt has its "windows" platform only; the Linux run names its own
 wineserver=/usr/lib/wine/wineserver
-installer=$(scripts/build-windows.sh | grep -E '/Quillet-[^/]*-win64[.]exe$')
-echo "== the Windows program under Wine: $(basename "$installer") ($(du -h "$installer" | cut -f1)) =="
-
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
@@ -41,6 +44,40 @@ fail() {
     for log in "$work"/*.log; do echo "-- $log --" >&2; tail -20 "$log" >&2; done
     exit 1
 }
+
+# The certificate: a throw-away self-signed one for code signing, unless one is given.
+if [ -z "${QUILLET_SIGN_PKCS12:-}" ]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/sign.key" -out "$work/sign.pem" \
+        -days 1 -subj "/CN=Quillet test signing" -addext extendedKeyUsage=codeSigning \
+        -addext keyUsage=digitalSignature 2>/dev/null
+    head -c 12 /dev/urandom | base64 >"$work/sign.pass"
+    openssl pkcs12 -export -inkey "$work/sign.key" -in "$work/sign.pem" -out "$work/sign.p12" \
+        -passout file:"$work/sign.pass"
+    export QUILLET_SIGN_PKCS12=$work/sign.p12 QUILLET_SIGN_PASSWORD_FILE=$work/sign.pass
+    verify_ca=(-CAfile "$work/sign.pem")
+else
+    verify_ca=() # the system's trusted roots
+fi
+verify() { # FILE...: each carries a valid Authenticode signature
+    for f in "$@"; do
+        osslsigncode verify "${verify_ca[@]}" -in "$f" >"$work/verify.log" 2>&1 ||
+            { cat "$work/verify.log" >&2; fail "no valid signature on $f"; }
+        echo "signed: $(basename "$f"): $(grep -m1 'Subject:' "$work/verify.log" | sed 's/^[[:space:]]*//')"
+    done
+}
+
+# The two products' installers: the second first, so that build-windows is left with the
+# repository's release.
+installer_of() { "$@" | grep -E '/Quillet-[^/]*-win64[.]exe$'; }
+second_release=tests/win/second-product/release.txt
+second_installer=$(installer_of scripts/build-windows.sh --release "$second_release")
+installer=$(installer_of scripts/build-windows.sh)
+echo "== the Windows program under Wine: $(basename "$installer") ($(du -h "$installer" | cut -f1)) and $(basename "$second_installer") =="
+verify "$installer" "$second_installer"
+# The program that reads a key's grant back (tests/win).
+cmake -S tests/win -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" >/dev/null
+cmake --build build-win --target settings_acl_check >/dev/null
 
 # A display of our own; the Windows program is a window program.
 display=:$((90 + RANDOM % 100))
@@ -100,8 +137,9 @@ find_window() { # TITLE: the id of the visible window with exactly this title
 }
 frames() { grep -c '^FRAME' "$1" 2>/dev/null || true; }
 # The title the release gives the main window.
-field() { sed -n "s/^$1 \{1,\}//p" releases/mericon/release.txt | sed 's/ *#.*//' | head -n1; }
-title="$(field version) - $(field product)   [ $(field date) ]"
+field() { sed -n "s/^$2 \{1,\}//p" "$1" | sed 's/ *#.*//' | head -n1; }
+title_of() { echo "$(field "$1" version) - $(field "$1" product)   [ $(field "$1" date) ]"; }
+title=$(title_of releases/mericon/release.txt)
 title_re="^$(printf '%s' "$title" | sed 's/[][\.*^$]/\\&/g')\$"
 
 # The reference: the Linux program on the same kind of board.
@@ -120,20 +158,26 @@ success="3004 000000040000000000000001" # from port 3004: code 1
 
 # Silent install.
 "$wine" "$installer" /S >"$work/install.log" 2>&1 || fail "the installer failed"
-app="$WINEPREFIX/drive_c/Program Files/Quillet"
+programs="$WINEPREFIX/drive_c/Program Files"
+app="$programs/Quillet MERICON"
 for f in quillet.exe quillet-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
-    libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe; do
+    libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll Uninstall.exe quillet-settings-access.exe; do
     [ -f "$app/$f" ] || fail "not installed: $f"
 done
-shortcut=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quillet.lnk' | head -n1)
+shortcut=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quillet MERICON.lnk' | head -n1)
 [ -n "$shortcut" ] || fail "no Start-menu entry"
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet MERICON'
 "$wine" reg query "$uninstall_key" >"$work/uninstall-entry.log" 2>&1 || fail "no uninstall entry"
 echo "installed: $(cd "$app" && find . -type f | sort | tr '\n' ' ')"
+verify "$app/quillet.exe" "$app/quillet-cli.exe" "$app/Uninstall.exe"
+# The installer made the settings key, and standard users may set values in it.
+settings='HKLM\Software\Tessaly\Quillet'
+"$wine" build-win/settings_acl_check.exe 'Software\Tessaly\Quillet' ||
+    fail "the settings key does not let Users set values"
 
 # The board on COM7 (index 6), chosen in the registry as the window would save it.
 start_board windows "$WINEPREFIX/dosdevices/com7"
-"$wine" reg add 'HKLM\Software\Tessaly\Quillet' /v com /d 6 /f >/dev/null 2>&1
+"$wine" reg add "$settings" /v com /d 6 /f >/dev/null 2>&1
 (cd "$app" && "$wine" quillet.exe '\P' >"$work/app.log" 2>&1) &
 first=$!
 w=$(find_window "$title") || fail "no window titled \"$title\""
@@ -217,19 +261,79 @@ rc=0
 grep -q 'Device not Found' "$work/cli2.out" || fail "quillet-cli.exe did not say \"Device not Found\""
 echo "quillet-cli.exe: a whole update (exit 0, board memory as on Linux), no board (exit 4)"
 
-# Silent uninstall: the files, the shortcut and the entry are gone.
-"$wine" "$app/Uninstall.exe" /S >"$work/uninstall.log" 2>&1 || fail "the uninstaller failed"
-# The uninstaller runs a copy of itself and returns at once: wait for it to finish.
-for _ in $(seq 150); do
-    if [ ! -e "$app/quillet.exe" ] && [ ! -e "$shortcut" ] &&
-        ! "$wine" reg query "$uninstall_key" >/dev/null 2>&1; then
-        break
-    fi
-    sleep 0.2
-done
-[ ! -e "$app/quillet.exe" ] && [ ! -e "$app/Qt6Core.dll" ] || fail "uninstall left the program"
-[ ! -e "$shortcut" ] || fail "uninstall left the Start-menu entry"
-"$wine" reg query "$uninstall_key" >/dev/null 2>&1 && fail "uninstall left its entry"
+# What the settings key holds (its values, as reg lists them).
+settings_values() { "$wine" reg query "$settings" 2>/dev/null | grep REG_ | sort; }
+# uninstall NAME: the product's uninstaller, run silently; it runs a copy of itself and returns
+# at once, so this waits until its folder, its Start-menu entry and its uninstall entry are gone.
+uninstall() {
+    local dir="$programs/Quillet $1" key="HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet $1"
+    "$wine" "$dir/Uninstall.exe" /S >>"$work/uninstall.log" 2>&1 || fail "the uninstaller of $1 failed"
+    for _ in $(seq 150); do
+        if [ ! -e "$dir" ] && [ -z "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name "Quillet $1.lnk")" ] &&
+            ! "$wine" reg query "$key" >/dev/null 2>&1; then
+            return 0
+        fi
+        sleep 0.2
+    done
+    fail "uninstalling $1 left its folder, its Start-menu entry or its uninstall entry"
+}
+
+# The same release again, as an upgrade: the old one is uninstalled first, the settings stay.
+"$wine" reg add "$settings" /v version /d 12 /f >/dev/null 2>&1
+before=$(settings_values)
+grep -q '^ *com' <<<"$before" || fail "no \"com\" before the upgrade"
+"$wine" "$installer" /S >"$work/upgrade.log" 2>&1 || fail "the upgrade failed"
+[ -f "$app/quillet.exe" ] || fail "the upgrade left no quillet.exe"
+[ "$(settings_values)" = "$before" ] || fail "the upgrade changed the settings: $(settings_values)"
+echo "upgrade: the settings kept ($(tr -s ' ' <<<"$before" | tr '\n' ';'))"
+
+# The second product beside it: its own folder, Start-menu entry and uninstall entry.
+"$wine" "$second_installer" /S >"$work/install2.log" 2>&1 || fail "the second installer failed"
+second_app="$programs/Quillet VANTAR"
+[ -f "$second_app/quillet.exe" ] && [ -f "$app/quillet.exe" ] || fail "not both products are installed"
+"$wine" uninstaller --list 2>/dev/null | tr -d '\r' | tee "$work/programs.log"
+grep -q 'Quillet MERICON' "$work/programs.log" && grep -q 'Quillet VANTAR' "$work/programs.log" ||
+    fail "the program list does not show both products"
+find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quillet *.lnk' | sed 's|.*/Start Menu/|Start Menu/|' | sort
+[ "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quillet *.lnk' | wc -l)" -eq 2 ] ||
+    fail "not two Start-menu entries"
+verify "$second_app/quillet.exe" "$second_app/Uninstall.exe"
+
+# Its window updates a board of its own (row 5).
+start_board vantar "$WINEPREFIX/dosdevices/com7" --board 5 --prep 4
+"$wine" reg add "$settings" /v com /d 6 /f >/dev/null 2>&1
+sent=$(datagrams)
+(cd "$second_app" && "$wine" quillet.exe '\P' >"$work/app3.log" 2>&1) &
+third=$!
+second_title=$(title_of "$second_release")
+w=$(find_window "$second_title") || fail "no window titled \"$second_title\""
+xdotool windowfocus --sync "$w" key alt+u
+wait_datagram $((sent + 1)) || fail "no datagram after the second product's update"
+[ "$(sed -n "$((sent + 1))p" "$work/parent.out")" = "$success" ] || fail "the second product's update failed"
+import -window root "$work/second-product.png"
+xdotool windowfocus --sync "$w" key alt+F4
+wait "$third" || true
+echo "second product: \"$second_title\" updated its board ($(frames "$work/vantar.log") frames)"
+
+# Uninstalling it leaves MERICON, which still updates a board, and the settings.
+before=$(settings_values)
+uninstall VANTAR
+[ "$(settings_values)" = "$before" ] || fail "uninstalling VANTAR changed the settings"
+start_board after "$WINEPREFIX/dosdevices/com7"
+rc=0
+(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 >"$work/cli3.out" 2>"$work/cli3.log") || rc=$?
+[ "$rc" = 0 ] || fail "MERICON's quillet-cli.exe ended with $rc after VANTAR's uninstall"
+
+# Uninstalling MERICON leaves nothing of either but the settings key.
+uninstall MERICON
+[ "$(settings_values)" = "$before" ] || fail "uninstalling MERICON changed the settings"
+left=$(find "$programs" "$WINEPREFIX/drive_c" -maxdepth 1 -iname '*quillet*'
+    find "$WINEPREFIX/drive_c" -path '*Start Menu*' -iname '*quillet*'
+    "$wine" reg query 'HKLM\Software\Tessaly' 2>/dev/null | tr -d '\r' | grep -i 'quillet ' || true
+    "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null |
+        tr -d '\r' | grep -i quillet || true)
+[ -z "$left" ] || fail "left after both uninstalls: $left"
+echo "uninstalled both: the settings key alone is left ($(tr -s ' ' <<<"$before" | tr '\n' ';'))"
 
 # The screenshots, for a person to look at.
 shots=${QUILLET_WINDOWS_SHOTS:-build-windows/shots}
