@@ -32,13 +32,14 @@ fi
 
 qt=$(scripts/build-qt-windows.sh | tail -n1)
 dir=build-windows
+mkdir -p "$dir"
 # The release is named on every run: a build folder keeps what it was last given.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DQUILLET_WINDOWS_QT="$qt" -DCMAKE_PREFIX_PATH="$qt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DQUILLET_RELEASE="$release" "${cmake_args[@]}" >"$dir.configure.log" 2>&1 ||
-    { cat "$dir.configure.log" >&2; exit 1; }
-grep -- '-- Release: ' "$dir.configure.log" >&2
+    -DQUILLET_RELEASE="$release" "${cmake_args[@]}" >"$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log" >&2; exit 1; }
+grep -- '-- Release: ' "$dir/configure.log" >&2
 cmake --build "$dir" -j "$(nproc)" >&2 # the last lines name the packages
 name=$(sed -n 's/^CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p;s/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$dir/CPackConfig.cmake")
 rm -f "$dir/$name.exe" "$dir/$name.zip"

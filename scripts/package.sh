@@ -20,6 +20,7 @@ release=$(realpath "$release")
 [ -f "$release" ] || { echo "no release description $release" >&2; exit 2; }
 
 dir=build-package
+mkdir -p "$dir"
 # Every hardening feature Debian knows, bind-now included.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 # The release is named on every run: a build folder keeps what it was last given.
@@ -27,9 +28,9 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_TESTS=O
     -DQUILLET_RELEASE="$release" \
     -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >"$dir.configure.log" 2>&1 ||
-    { cat "$dir.configure.log" >&2; exit 1; }
-grep -- '-- Release: ' "$dir.configure.log" >&2
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >"$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log" >&2; exit 1; }
+grep -- '-- Release: ' "$dir/configure.log" >&2
 cmake --build "$dir" -j "$(nproc)" --target quillet quillet-cli quillet_package_docs >&2
 program=$(sed -n 's/^QUILLET_LINUX_PROGRAM:INTERNAL=//p' "$dir/CMakeCache.txt") # quillet-<product>
 app_id=com.tessaly.quillet.${program#quillet-}
