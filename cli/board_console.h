@@ -53,7 +53,7 @@ public:
 private:
     void phase(const QString& name);
     void changed(bool phaseChanged);
-    void emitRecord(const QJsonObject& record);
+    void emitRecord(QJsonObject record);
     void drawLive(bool force);
     QJsonObject deviceJson() const;
 

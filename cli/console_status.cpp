@@ -2,6 +2,7 @@
 #include "cli/board_console.h"
 #include "cli/console_os.h"
 #include "cli/outcome.h"
+#include "cli/release_info.h"
 
 #include "catalogue/catalogue.h"
 #include "serial/comport.h"
@@ -234,7 +235,8 @@ void BoardConsole::changed(bool phaseChanged) {
     }
 }
 
-void BoardConsole::emitRecord(const QJsonObject& record) {
+void BoardConsole::emitRecord(QJsonObject record) {
+    record.insert(QStringLiteral("release"), ReleaseJson()); // every record names its release
     PrintLine(QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
 }
 
@@ -293,6 +295,7 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     record.insert(QStringLiteral("code"), exitCode);
     if (!portFailure_.isEmpty())
         record.insert(QStringLiteral("port_failure"), portFailure_);
+    record.insert(QStringLiteral("release"), ReleaseJson());
 
     switch (mode_) {
     case OutputMode::kLive:

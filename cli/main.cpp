@@ -6,6 +6,7 @@
 #include "cli/image_sets.h"
 #include "cli/options.h"
 #include "cli/outcome.h"
+#include "cli/release_info.h"
 
 #include "catalogue/catalogue.h"
 #include "catalogue/device_listing.h"
@@ -21,7 +22,8 @@
 
 namespace {
 
-void PrintJson(const QJsonObject& record) {
+void PrintJson(QJsonObject record) {
+    record.insert(QStringLiteral("release"), ReleaseJson());
     PrintLine(QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
 }
 
@@ -76,6 +78,13 @@ int ListPorts(bool json) {
 
 // The device list dialog's lines, then every image set with its hashes.
 int ListImages(bool json) {
+    if (json) {
+        PrintJson({{QStringLiteral("record"), QStringLiteral("release")}});
+    } else {
+        for (const QString& line : ReleaseLines())
+            PrintLine(line);
+        PrintLine(QString());
+    }
     const QStringList lines = DeviceListingLines();
     for (const QString& line : lines) {
         if (json)
@@ -121,6 +130,13 @@ int main(int argc, char** argv) {
 
     BuildImageCatalogue();
     RememberStoredImageSets(); // before any run writes its reset patch into an image
+    RememberRelease();
+    if (options.version) {
+        PrintLine(QStringLiteral("quillet-cli %1").arg(QStringLiteral(QUILLET_TOOL_VERSION)));
+        for (const QString& line : ReleaseLines())
+            PrintLine(line);
+        return kExitOk;
+    }
     if (options.list)
         return ListPorts(options.json);
     if (options.images)

@@ -18,6 +18,7 @@ const QCommandLineOption kLog(QStringLiteral("log"), QString(), QStringLiteral("
 const QCommandLineOption kList(QStringLiteral("list"));
 const QCommandLineOption kImages(QStringLiteral("images"));
 const QCommandLineOption kHelp(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+const QCommandLineOption kVersion(QStringLiteral("version"));
 const QCommandLineOption kChild(QStringLiteral("child"));
 
 // "COM3" or "\\.\COM3": its number, when it is one of the driver's ports.
@@ -38,7 +39,8 @@ std::optional<int> ComNumber(const QString& name) {
 ParsedOptions ParseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kChild});
+    parser.addOptions(
+        {kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kVersion, kChild});
     ParsedOptions parsed;
     if (!parser.parse(QStringList{QStringLiteral("quillet-cli")} + arguments)) {
         parsed.error = parser.errorText();
@@ -53,8 +55,9 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     o.list = parser.isSet(kList);
     o.images = parser.isSet(kImages);
     o.help = parser.isSet(kHelp);
+    o.version = parser.isSet(kVersion);
     o.child = parser.isSet(kChild);
-    if (o.help)
+    if (o.help || o.version)
         return parsed;
     if (!parser.positionalArguments().isEmpty()) {
         parsed.error =
@@ -122,6 +125,7 @@ QString UsageText() {
         "                   [--log FILE]\n"
         "       quillet-cli --list [--json]\n"
         "       quillet-cli --images [--json]\n"
+        "       quillet-cli --version\n"
         "\n"
         "Updates the board on each PORT (COM3, or a device such as /dev/ttyUSB0) with this\n"
         "release's firmware. Several --port options update their boards at the same time.\n"
@@ -134,6 +138,7 @@ QString UsageText() {
         "  --log FILE   append each board's end record (JSON) to FILE\n"
         "  --list       the serial ports and their states\n"
         "  --images     the release's device list and its image sets' SHA-256\n"
+        "  --version    this tool's version and the release it carries\n"
         "  --help       this text\n"
         "\n"
         "Exit codes: 0 Program Ok; 1 log or child process failed; 2 usage error;\n"

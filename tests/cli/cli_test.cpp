@@ -260,6 +260,18 @@ TEST(Cli, JsonIsOneObjectPerLine) {
         progress += record.value(QStringLiteral("record")).toString() == QLatin1String("progress");
     }
     EXPECT_EQ(records.first().value(QStringLiteral("record")).toString(), QStringLiteral("begin"));
+    // Every record names the release, as --version does.
+    const CliRun version = RunCli({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    ASSERT_EQ(version.out.size(), 4);
+    EXPECT_TRUE(version.out[0].startsWith("quillet-cli ")) << version.out[0].toStdString();
+    EXPECT_EQ(version.out[1], QByteArray("release  MERICON 00.03.00.32"));
+    const QJsonObject release = records.first().value(QStringLiteral("release")).toObject();
+    const QString sha = release.value(QStringLiteral("sha256")).toString();
+    EXPECT_EQ(sha.size(), 64);
+    EXPECT_EQ(version.out[3], "sha256   " + sha.toLatin1());
+    for (const QJsonObject& record : records)
+        EXPECT_EQ(record.value(QStringLiteral("release")).toObject(), release);
     EXPECT_EQ(records[2].value(QStringLiteral("record")).toString(), QStringLiteral("identity"));
     // A few progress records per board, not one per frame (183 frames).
     EXPECT_GE(progress, 3);
