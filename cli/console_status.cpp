@@ -183,10 +183,11 @@ void BoardConsole::identity(const QString& line, const std::optional<QString>& b
         record.insert(QStringLiteral("line"), line);
         emitRecord(record);
     } else if (mode_ == OutputMode::kPlain) {
-        PrintLine(
-            QStringLiteral("%1: %2%3")
-                .arg(progress_.port, line,
-                     boardText_.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(boardText_)));
+        PrintLine(QStringLiteral("%1: %2%3")
+                      .arg(progress_.port, VisibleText(line),
+                           boardText_.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" (%1)").arg(VisibleText(boardText_))));
     } else {
         drawLive(true);
     }
@@ -261,15 +262,12 @@ void BoardConsole::endLiveLine() {
     liveShown_ = false;
 }
 
-QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool found) {
+QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool found,
+                                 const std::function<QString(const QJsonObject&)>& keep) {
     if (!progress_.repeat)
         drawLive(true); // where the run ended, not up to a redraw's interval before
     progress_.phase = QStringLiteral("done");
     progress_.outcome = outcome;
-    if (exitCode == 0)
-        ++progress_.passed;
-    else
-        ++progress_.failed;
 
     // A board its search found has an identity, even when the run ended before the identity
     // line was shown (an unknown chip).
@@ -296,6 +294,16 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     if (!portFailure_.isEmpty())
         record.insert(QStringLiteral("port_failure"), portFailure_);
     record.insert(QStringLiteral("release"), ReleaseJson());
+    // A board whose record could not be kept is not a board the shift can count as done.
+    if (const QString lost = keep ? keep(record) : QString(); !lost.isEmpty()) {
+        exitCode = kExitOther;
+        record.insert(QStringLiteral("code"), exitCode);
+        record.insert(QStringLiteral("log_failure"), lost);
+    }
+    if (exitCode == 0)
+        ++progress_.passed;
+    else if (IsCountedBoard(record)) // not one stopped before anything was written to it
+        CountFailure(progress_, outcome, exitCode);
 
     switch (mode_) {
     case OutputMode::kLive:
@@ -316,7 +324,8 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     return record;
 }
 
-void BoardConsole::showWaiting(int passed, int failed) {
+void BoardConsole::showWaiting(const QString& port, int passed, int failed) {
+    progress_.port = port; // before the first board too
     progress_.passed = passed;
     progress_.failed = failed;
     progress_.identity.clear();

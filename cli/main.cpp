@@ -67,9 +67,11 @@ int ListPorts(bool json) {
                                            QString::fromStdString(check.holder->name)}});
             PrintJson(record);
         } else {
-            PrintLine(
-                QStringLiteral("%1 %2 %3")
-                    .arg(name.leftJustified(7), PortStateLabel(check).leftJustified(28), friendly));
+            // The names come from drivers and other processes: shown, never obeyed.
+            PrintLine(QStringLiteral("%1 %2 %3")
+                          .arg(VisibleText(name).leftJustified(7),
+                               VisibleText(PortStateLabel(check)).leftJustified(28),
+                               VisibleText(friendly)));
         }
     }
     ClosePortDevices(std::move(devices));
@@ -105,8 +107,11 @@ int ListImages(bool json) {
                 QStringLiteral("row %1  %2  ").arg(set.row, -3).arg(set.family.leftJustified(6));
             const QString blank(head.size(), QLatin1Char(' '));
             PrintLine(head + QStringLiteral("image   ") + set.imageSha256);
-            PrintLine(blank + QStringLiteral("fix     ") + set.fixSha256);
-            PrintLine(blank + QStringLiteral("eeprom  ") + set.eepromSha256);
+            const auto hash = [](const QString& sha) {
+                return sha.isEmpty() ? QStringLiteral("none") : sha;
+            };
+            PrintLine(blank + QStringLiteral("fix     ") + hash(set.fixSha256));
+            PrintLine(blank + QStringLiteral("eeprom  ") + hash(set.eepromSha256));
         }
     }
     return kExitOk;
@@ -126,6 +131,14 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(UsageText().toUtf8().constData(), stdout);
         return kExitOk;
+    }
+    if (!options.logPath.isEmpty()) {
+        // Before the first probe: a shift that cannot be recorded must not flash a board.
+        if (const QString why = LogUnusable(options.logPath); !why.isEmpty()) {
+            PrintDiagnostic(QStringLiteral("quillet-cli: cannot append to the log %1: %2")
+                                .arg(options.logPath, why));
+            return kExitUsage;
+        }
     }
 
     BuildImageCatalogue();
