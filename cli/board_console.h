@@ -31,6 +31,9 @@ public:
     void begin(const QString& port);
     // The board's outcome (found: its search found it): shows it and returns its end record.
     QJsonObject finish(int exitCode, const QString& outcome, bool found);
+    // The port's device went away during the session (the OS's words): said on stderr and in
+    // the end record.
+    void portLost(const QString& osText);
     // Repeat: the port waits for the next board.
     void showWaiting(int passed, int failed);
     // Ends the live line, so that what follows starts on a line of its own.
@@ -61,6 +64,7 @@ private:
     BoardProgress progress_;
     QString resultText_;
     QString portFailure_;
+    QString portLost_;
     QElapsedTimer started_;
     QElapsedTimer phaseStarted_;
     QElapsedTimer lastDraw_;
