@@ -391,7 +391,8 @@ def main():
                   f"the 16550 is not listed as COM2: {out}")
             return usb[0].strip()
 
-        case("--list without udevd", lambda: list_ports("USB serial port (ttyUSB0)"))
+        # Without udev's database the product string comes from sysfs.
+        case("--list without udevd", lambda: list_ports("QEMU USB SERIAL (ttyUSB0)"))
 
         def unplug():
             frames = usb_board.frames()
