@@ -346,10 +346,11 @@ def main():
             status, out = state["second"]
             check(status == 3, f"a second quillet-cli on the port ended with {status}, not 3")
             check(any("in use" in line for line in out), f"it said {' | '.join(out)}")
+            second = out[-1].strip()
             status, out = state["user"]
             check(status != 0 and any("busy" in line for line in out),
                   f"another user's open: status {status}, {' | '.join(out)}")
-            return out[-1].strip()
+            return f"{second}; {out[-1].strip()}"
 
         case("exclusive open keeps a second opener off (flock for root, TIOCEXCL for a user)",
              exclusive_open)
@@ -414,6 +415,12 @@ def main():
             end = ends[0]
             check(end.get("outcome") == " not Response ", f"outcome {end.get('outcome')!r}")
             check("port_lost" in end, f"the end record does not say the port went away: {end}")
+            # What the run counts as sent is what the board received, give or take the frame
+            # on the line as the adapter vanished: no write was tried after the unplug.
+            received = usb_board.frames() - frames
+            check(end.get("resends") == 0 and end.get("frames", 0) - received <= 1,
+                  f"the run sent {end.get('frames')} frames and {end.get('resends')} resends, "
+                  f"the board received {received}")
             return f"ended {1000 * (ended - unplugged):.0f} ms after device_del, {end['port_lost']}"
 
         case("unplug mid-update (device_del while programming)", unplug)
