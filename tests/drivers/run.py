@@ -14,7 +14,6 @@ import os
 import queue
 import re
 import select
-import shlex
 import signal
 import socket
 import subprocess
@@ -149,16 +148,19 @@ class Guest:
             "-chardev", f"serial,id=usbline,path={usb_pty}", "-device", adapter,
             "-qmp", f"unix:{qmp_path},server=on,wait=off",
         ]
+        self.qmp_path = qmp_path
         self.started = time.monotonic()
         self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=self.console_log)
         self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-        self.qmp = Qmp(qmp_path, 10)
         self.next_id = 0
+        self.dead = None  # why the guest stopped answering, once it has
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def boot(self):
+        self.qmp = Qmp(self.qmp_path, 10)
         ready = self._expect(re.compile(r"@@ready "), BOOT_LIMIT_S, "the guest's boot")
         self.boot_s = ready[0] - self.started
-        self.pending = {}
 
     def _read(self):
         for raw in iter(self.proc.stdout.readline, b""):
@@ -173,13 +175,15 @@ class Guest:
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise Failure(f"{what} took over {limit_s} s")
+                self.dead = f"{what} took over {limit_s} s"
+                raise Failure(self.dead)
             try:
                 arrived, line = self.lines.get(timeout=left)
             except queue.Empty:
                 continue
             if line is None:
-                raise Failure(f"QEMU ended during {what}")
+                self.dead = f"QEMU ended during {what}"
+                raise Failure(self.dead)
             if line.startswith("@@fail"):
                 raise Failure(line[2:])
             if pattern.match(line):
@@ -187,6 +191,8 @@ class Guest:
 
     def send(self, command):
         """Starts a shell line in the guest; collect() gives its status and output."""
+        # A guest that stopped answering fails the cases left at once, not each after its limit.
+        check(self.dead is None, f"the guest is gone: {self.dead}")
         self.next_id += 1
         n = self.next_id
         line = (f"{{ {command}\n}} </dev/null >/tmp/out.{n} 2>&1; echo \"@@rc {n} $?\"; "
@@ -297,6 +303,7 @@ def main():
         uart_board = Sim(args.sim, args.work, 2)
         sims += [usb_board, uart_board]
         guest = Guest(args, args.work, usb_board.pty, uart_board.pty)
+        guest.boot()
         timings["boot"] = guest.boot_s
         # The xHCI controller enumerates the adapter after its modules are loaded.
         if not guest.wait_until("[ -e /dev/ttyUSB0 ]", 30):
@@ -314,7 +321,7 @@ def main():
             frames = usb_board.frames()
             begun = time.monotonic()
             job = guest.start("quillet-cli --port /dev/ttyUSB0 --json")
-            wait_for(lambda: usb_board.frames() >= frames + 20, 60, "programming")
+            wait_for(lambda: usb_board.frames() >= frames + 20, 30, "programming")
             state["during"] = usb_board.line_settings()
             state["second"] = guest.run("quillet-cli --port /dev/ttyUSB0")
             state["user"] = guest.run("su nobody -c 'stty -F /dev/ttyUSB0'")
@@ -346,7 +353,7 @@ def main():
             status, out = state["second"]
             check(status == 3, f"a second quillet-cli on the port ended with {status}, not 3")
             check(any("in use" in line for line in out), f"it said {' | '.join(out)}")
-            second = out[-1].strip()
+            second = next(line for line in out if "in use" in line).strip()
             status, out = state["user"]
             check(status != 0 and any("busy" in line for line in out),
                   f"another user's open: status {status}, {' | '.join(out)}")
@@ -399,7 +406,7 @@ def main():
             frames = usb_board.frames()
             job = guest.start("quillet-cli --port /dev/ttyUSB0 --json")
             waiting = guest.send(f"wait $(cat /tmp/pid.{job})")
-            wait_for(lambda: usb_board.frames() >= frames + 60, 60, "programming")
+            wait_for(lambda: usb_board.frames() >= frames + 60, 30, "programming")
             unplugged = time.monotonic()
             guest.qmp.command("device_del", id=ADAPTER["id"])
             time.sleep(0.2)  # the bytes the guest had sent before it reach the board
@@ -513,6 +520,9 @@ def main():
         for sim in sims:
             sim.stop()
 
+    if failed:  # the run's folder goes with it: keep the guest's last words
+        with open(os.path.join(args.work, "console.log"), errors="replace") as f:
+            print("--- the guest's console, last lines ---\n" + "".join(f.readlines()[-30:]))
     timings["total"] = time.monotonic() - started
     print("timings: " + ", ".join(f"{k} {v:.2f} s" for k, v in timings.items()), flush=True)
     print(f"drivers: {passed} passed, {failed} failed", flush=True)
