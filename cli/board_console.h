@@ -35,6 +35,9 @@ public:
     // not, or nothing; a record that was not kept ends with code 1 and says why.
     QJsonObject finish(int exitCode, const QString& outcome, bool found,
                        const std::function<QString(const QJsonObject&)>& keep = {});
+    // The port's device went away during the session (the OS's words): said on stderr and in
+    // the end record.
+    void portLost(const QString& osText);
     // Repeat: the port waits for the next board.
     void showWaiting(const QString& port, int passed, int failed);
     // Ends the live line, so that what follows starts on a line of its own.
@@ -65,6 +68,7 @@ private:
     BoardProgress progress_;
     QString resultText_;
     QString portFailure_;
+    QString portLost_;
     QElapsedTimer started_;
     QElapsedTimer phaseStarted_;
     QElapsedTimer lastDraw_;

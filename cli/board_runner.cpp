@@ -112,6 +112,8 @@ int UpdateBoard(const PortRun& run, bool* logged, bool* counted) {
     const std::int16_t search = SearchDevice(&console, &console);
     if (search == kSearchFound)
         ProgramDevice(&console, &console);
+    if (const std::string lost = PortLostReason(run.index); !lost.empty())
+        console.portLost(QString::fromStdString(lost));
     QString text = console.resultText();
     const ExitCode code = ClassifyOutcome(search, text);
     if (search == kSearchNotFound)

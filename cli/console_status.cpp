@@ -166,6 +166,12 @@ void BoardConsole::portFailure(const QString& reason) {
     PrintDiagnostic(QStringLiteral("%1: Invalid Port Com: %2").arg(progress_.port, reason));
 }
 
+void BoardConsole::portLost(const QString& osText) {
+    portLost_ = QStringLiteral("the port went away (unplugged?): %1").arg(osText);
+    endLiveLine();
+    PrintDiagnostic(QStringLiteral("%1: %2").arg(progress_.port, portLost_));
+}
+
 void BoardConsole::status(const QString&) {
     // " Programming... ": the blocks that follow say more.
 }
@@ -293,6 +299,8 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     record.insert(QStringLiteral("code"), exitCode);
     if (!portFailure_.isEmpty())
         record.insert(QStringLiteral("port_failure"), portFailure_);
+    else if (!portLost_.isEmpty()) // a port that could not be used was never had
+        record.insert(QStringLiteral("port_lost"), portLost_);
     record.insert(QStringLiteral("release"), ReleaseJson());
     // A board whose record could not be kept is not a board the shift can count as done.
     if (const QString lost = keep ? keep(record) : QString(); !lost.isEmpty()) {

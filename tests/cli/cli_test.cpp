@@ -158,6 +158,26 @@ TEST(Cli, ExitCodesTellTheClassOfFailure) {
     }
 }
 
+TEST(Cli, EndRecordSaysThePortWentAway) {
+    // The line closes mid-update, as an unplugged USB adapter's does: a transfer failure with
+    // the design's outcome text, and the record says why.
+    TempEnvironment env;
+    SimBoard sim({"--hangup-after", "20"}, env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    const CliRun run =
+        RunCli({QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--json")});
+    EXPECT_EQ(run.exitCode, 6) << run.err.toStdString();
+    ASSERT_FALSE(run.out.isEmpty());
+    const QJsonObject end = QJsonDocument::fromJson(run.out.last()).object();
+    EXPECT_EQ(end.value(QStringLiteral("outcome")).toString(), QStringLiteral(" not Response "));
+    EXPECT_TRUE(end.value(QStringLiteral("port_lost"))
+                    .toString()
+                    .startsWith(QStringLiteral("the port went away (unplugged?): ")))
+        << QJsonDocument(end).toJson().toStdString();
+    EXPECT_FALSE(end.contains(QStringLiteral("port_failure")));
+    EXPECT_TRUE(run.err.contains("COM1: the port went away")) << run.err.toStdString();
+}
+
 TEST(Cli, GangOfThreeWithOneRefusedBoard) {
     TempEnvironment env;
     const std::string dir = env.comDir().toStdString();
