@@ -163,7 +163,9 @@ void BoardConsole::result(const QString& text) {
 void BoardConsole::portFailure(const QString& reason) {
     portFailure_ = reason;
     endLiveLine();
-    PrintDiagnostic(QStringLiteral("%1: Invalid Port Com: %2").arg(progress_.port, reason));
+    // The reason may name the process holding the port: its name is outside text.
+    PrintDiagnostic(
+        QStringLiteral("%1: Invalid Port Com: %2").arg(progress_.port, VisibleText(reason)));
 }
 
 void BoardConsole::portLost(const QString& osText) {
@@ -336,7 +338,8 @@ void BoardConsole::showWaiting(const QString& port, int passed, int failed) {
     progress_.port = port; // before the first board too
     progress_.passed = passed;
     progress_.failed = failed;
-    progress_.identity.clear();
+    if (!progress_.lastFailed)
+        progress_.identity.clear(); // a failed board is named until the next one begins
     if (mode_ == OutputMode::kPlain)
         PrintLine(QStringLiteral("%1: waiting for the next board (passed %2, failed %3)")
                       .arg(progress_.port)

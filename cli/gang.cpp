@@ -99,12 +99,15 @@ int Gang::run() {
         children_.push_back(std::move(child));
     }
     // Every child starts before any is waited for: a port that fails holds nobody back.
-    for (auto& child : children_)
-        if (!startFailed_)
+    for (auto& child : children_) {
+        if (!startFailed_) {
             child->process->start(QCoreApplication::applicationFilePath(),
                                   ChildArguments(options_, child->port));
-        else
+        } else {
             child->done = true; // a gang short of a port is not the gang asked for
+            MarkStopped(child->row, QStringLiteral("not started"), false, kExitOther);
+        }
+    }
 
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [this] { tick(); });
