@@ -3,6 +3,7 @@
 #include "cli/board_progress.h"
 #include "cli/console_os.h"
 #include "cli/outcome.h"
+#include "cli/release_info.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -257,7 +258,8 @@ void Gang::finished(Child& child, int exitCode, QProcess::ExitStatus status) {
                 QJsonDocument(QJsonObject{{QStringLiteral("record"), QStringLiteral("stopped")},
                                           {QStringLiteral("port"), child.port},
                                           {QStringLiteral("reason"), reason},
-                                          {QStringLiteral("code"), child.exitCode}})
+                                          {QStringLiteral("code"), child.exitCode},
+                                          {QStringLiteral("release"), ReleaseJson()}})
                     .toJson(QJsonDocument::Compact)));
     }
     dirty_ = true;
