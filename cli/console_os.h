@@ -6,8 +6,8 @@
 
 namespace console_os {
 
-// From now on Ctrl-C (and a polite termination request) only asks the running session to
-// stop; StopRequested() tells whether one came.
+// From now on Ctrl-C, a closed terminal and a polite termination request only ask the running
+// session to stop; StopRequested() tells whether one came.
 void CatchStopSignals();
 // Also stop when standard input ends or a line arrives on it: the way a parent process stops
 // its children on every platform, and a child whose parent died does not go on flashing.

@@ -26,8 +26,11 @@ void CatchStopSignals() {
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or a dropped ssh session (SIGHUP) and a polite kill (SIGTERM) stop as
+    // Ctrl-C does: the session ends at its next wait and writes its record, instead of dying
+    // in the middle of a frame.
+    for (const int number : {SIGINT, SIGHUP, SIGTERM})
+        sigaction(number, &action, nullptr);
     // A parent that went away must not kill us in the middle of a frame through a write to a
     // closed pipe; the write fails instead and the session ends at its next wait.
     signal(SIGPIPE, SIG_IGN);
