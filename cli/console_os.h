@@ -6,6 +6,9 @@
 
 namespace console_os {
 
+// Text written to a console shows as UTF-8 (Windows consoles start in a legacy code page).
+void UseUtf8Console();
+
 // From now on Ctrl-C, a closed terminal and a polite termination request only ask the running
 // session to stop; StopRequested() tells whether one came.
 void CatchStopSignals();
@@ -28,5 +31,11 @@ bool EnableTerminalSequences();
 // Appends one whole line to the file at path (created if missing) with a single append
 // write, and waits until it is on the disk. False, with the OS's words in *error, on failure.
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error);
+
+#ifdef _WIN32
+// The console control handler that CatchStopSignals installs; a closing console, a logoff or a
+// shutdown keeps it waiting while the session ends.
+int __stdcall OnConsoleControl(unsigned long type);
+#endif
 
 } // namespace console_os

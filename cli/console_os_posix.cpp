@@ -21,6 +21,10 @@ extern "C" void OnStopSignal(int) {
 }
 } // namespace
 
+void UseUtf8Console() {
+    // A terminal's encoding is its own: Qt's output is UTF-8, as the locale says.
+}
+
 void CatchStopSignals() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;

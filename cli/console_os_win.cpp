@@ -1,6 +1,8 @@
 #include "cli/console_os.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <io.h>
 #include <thread>
 #include <windows.h>
@@ -11,17 +13,33 @@ namespace {
 // Set by the console's control handler (its own thread) and the input thread.
 std::atomic<bool> Stop{false};
 
-BOOL WINAPI OnControl(DWORD type) {
+// Longer than Windows lets a handler keep a closing console's process (about 5 s, which
+// covers a frame's 1 s reply wait): it is the system, or the end of main, that ends the wait.
+constexpr DWORD kCloseWaitMs = 30000;
+
+} // namespace
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
     switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
         Stop.store(true);
         return TRUE; // handled: the session ends at its next wait
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The system ends the process as soon as this returns: stay here while the session
+        // ends at its next wait and writes its record and log line. The process then ends
+        // from main, this thread with it.
+        Stop.store(true);
+        ::Sleep(kCloseWaitMs);
+        return TRUE;
     default:
         return FALSE;
     }
 }
+
+namespace {
 
 std::string LastErrorText() {
     char* text = nullptr;
@@ -36,14 +54,34 @@ std::string LastErrorText() {
     return result;
 }
 
+// The UTF-8 text as UTF-16, for the wide calls; empty when it is not UTF-8.
+std::wstring Wide(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                         static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                            static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
 bool IsConsole(DWORD which) {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
 } // namespace
 
+void UseUtf8Console() {
+    // The output is UTF-8 whatever code page the console had; the console outlives this
+    // process, so its own page comes back at the end.
+    static const UINT previous = GetConsoleOutputCP();
+    if (previous == 0 || previous == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8))
+        return;
+    std::atexit([] { SetConsoleOutputCP(previous); });
+}
+
 void CatchStopSignals() {
-    SetConsoleCtrlHandler(OnControl, TRUE);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 void StopOnInputEnd() {
@@ -89,8 +127,14 @@ bool EnableTerminalSequences() {
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error) {
     // Append-only access: every write lands at the end, so the lines of several processes
     // appending to one log never mix.
+    // The wide call: the ANSI one would read a UTF-8 name in the system's code page.
+    const std::wstring name = Wide(path);
+    if (name.empty() && !path.empty()) {
+        *error = "the file name is not UTF-8";
+        return false;
+    }
     const HANDLE file =
-        CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = LastErrorText();

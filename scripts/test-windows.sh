@@ -2,7 +2,8 @@
 # Cross-builds the Windows platform layer with mingw-w64 and runs its tests under Wine, with
 # no display: the serial calls against the simulated board, which runs natively on a
 # pseudo-terminal that the Wine prefix maps to COM5 (a second one, which hangs up after its
-# first frame, to COM6, and a line that is never read to COM7).
+# first frame, to COM6, and a line that is never read to COM7). Arguments go to the test
+# executable (e.g. --gtest_filter=ConsoleOs.*).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -66,7 +67,7 @@ ln -sfn "$(head -n1 "$work/stalled.out")" "$WINEPREFIX/dosdevices/com7"
 echo "== Windows platform layer under Wine ($("$wine" --version)) =="
 status=0
 QUILLET_WIN_TEST_COM=5 QUILLET_WIN_TEST_HANGUP_COM=6 QUILLET_WIN_TEST_STALLED_COM=7 \
-    "$wine" build-win/quillet_win32_tests.exe 2>"$work/wine-stderr.log" || status=$?
+    "$wine" build-win/quillet_win32_tests.exe "$@" 2>"$work/wine-stderr.log" || status=$?
 if [ "$status" -ne 0 ]; then
     echo "-- Wine's messages --" >&2
     cat "$work/wine-stderr.log" >&2
