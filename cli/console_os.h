@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace console_os {
 
@@ -27,6 +28,14 @@ int TerminalColumns();
 // Lets the terminal interpret the cursor and erase sequences of the live line (Windows
 // consoles need asking); false when it cannot.
 bool EnableTerminalSequences();
+
+// The live line and a gang's table, redrawn in place on a terminal (the texts are UTF-8 and
+// narrower than the terminal). RewriteLine rewrites the row the cursor is on and leaves the
+// cursor after the text; RewriteRows goes up rowsAbove rows and rewrites the rows below, the
+// cursor then on the row after them. Windows consoles are driven through the console API,
+// since not all of them honour cursor and erase sequences (Wine's does not).
+void RewriteLine(const std::string& text);
+void RewriteRows(const std::vector<std::string>& rows, int rowsAbove);
 
 // Appends one whole line to the file at path (created if missing) with a single append
 // write, and waits until it is on the disk. False, with the OS's words in *error, on failure.

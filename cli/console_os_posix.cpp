@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -78,6 +79,22 @@ int TerminalColumns() {
 
 bool EnableTerminalSequences() {
     return true;
+}
+
+void RewriteLine(const std::string& text) {
+    const std::string bytes = "\r" + text + "\x1b[K";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+void RewriteRows(const std::vector<std::string>& rows, int rowsAbove) {
+    std::string bytes;
+    if (rowsAbove > 0)
+        bytes += "\x1b[" + std::to_string(rowsAbove) + "A";
+    for (const std::string& row : rows)
+        bytes += "\r" + row + "\x1b[K\n";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
 }
 
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <io.h>
 #include <thread>
@@ -122,6 +123,64 @@ bool EnableTerminalSequences() {
     if (!GetConsoleMode(out, &mode))
         return false;
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+namespace {
+
+// Writes text at the cursor, then blanks the rest of its row; false when output is no console.
+bool WriteAndClearRow(HANDLE out, const std::string& text) {
+    const std::wstring wide = Wide(text);
+    DWORD done = 0;
+    if (!wide.empty() &&
+        !WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr))
+        return false;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(out, &info))
+        return false;
+    const DWORD rest = static_cast<DWORD>(std::max(info.dwSize.X - info.dwCursorPosition.X, 0));
+    return FillConsoleOutputCharacterW(out, L' ', rest, info.dwCursorPosition, &done) != 0;
+}
+
+// Puts the cursor at the first column, rowsUp rows above its row; false when output is no
+// console.
+bool CursorToRowStart(HANDLE out, int rowsUp) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(out, &info))
+        return false;
+    const COORD start{0, static_cast<SHORT>(std::max(info.dwCursorPosition.Y - rowsUp, 0))};
+    return SetConsoleCursorPosition(out, start) != 0;
+}
+
+void WriteBytes(const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+void RewriteLine(const std::string& text) {
+    std::fflush(stdout); // what the C library holds goes first
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!CursorToRowStart(out, 0) || !WriteAndClearRow(out, text))
+        WriteBytes("\r" + text + "\x1b[K");
+}
+
+void RewriteRows(const std::vector<std::string>& rows, int rowsAbove) {
+    std::fflush(stdout);
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (CursorToRowStart(out, rowsAbove)) {
+        DWORD done = 0;
+        for (const std::string& row : rows)
+            if (!WriteAndClearRow(out, row) || !WriteConsoleW(out, L"\n", 1, &done, nullptr))
+                break;
+        return;
+    }
+    std::string bytes;
+    if (rowsAbove > 0)
+        bytes += "\x1b[" + std::to_string(rowsAbove) + "A";
+    for (const std::string& row : rows)
+        bytes += "\r" + row + "\x1b[K\n";
+    WriteBytes(bytes);
 }
 
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error) {

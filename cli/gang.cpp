@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kTableRedrawMs = 100;
+constexpr int kTableRedrawMs = 250; // a few times a second, as the live line
 
 struct Child {
     QString port;
@@ -198,14 +198,11 @@ void Gang::drawTable() {
         return;
     dirty_ = false;
     const int width = console_os::TerminalColumns() - 1;
-    QByteArray out;
-    if (tableLines_ > 0)
-        out += "\x1b[" + QByteArray::number(tableLines_) + "A"; // back to the table's first row
+    std::vector<std::string> rows;
     for (const auto& child : children_)
-        out += "\r" + RenderLine(child->row, width).toUtf8() + "\x1b[K\n";
+        rows.push_back(RenderLine(child->row, width).toStdString());
+    console_os::RewriteRows(rows, tableLines_); // back to the table's first row
     tableLines_ = static_cast<int>(children_.size());
-    std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout);
-    std::fflush(stdout);
 }
 
 } // namespace

@@ -68,6 +68,22 @@ echo "== Windows platform layer under Wine ($("$wine" --version)) =="
 status=0
 QUILLET_WIN_TEST_COM=5 QUILLET_WIN_TEST_HANGUP_COM=6 QUILLET_WIN_TEST_STALLED_COM=7 \
     "$wine" build-win/quillet_win32_tests.exe "$@" 2>"$work/wine-stderr.log" || status=$?
+# The console tests again on a pseudo-terminal, which gives Wine a console of its own (and
+# the test's output the console's own cursor sequences: kept in a log, shown on failure).
+if [ "$#" -eq 0 ] && [ "$status" -eq 0 ]; then
+    echo "== The console seam on Wine's console =="
+    console=0
+    QUILLET_WIN_TEST_CONSOLE=1 script -qec \
+        "$wine build-win/quillet_win32_tests.exe --gtest_filter=ConsoleOs.*" /dev/null \
+        >"$work/console.log" 2>&1 </dev/null || console=$?
+    if [ "$console" -ne 0 ]; then
+        echo "console tests failed:" >&2
+        sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/console.log" >&2
+        status=1
+    else
+        echo "passed"
+    fi
+fi
 if [ "$status" -ne 0 ]; then
     echo "-- Wine's messages --" >&2
     cat "$work/wine-stderr.log" >&2

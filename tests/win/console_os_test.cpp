@@ -1,6 +1,7 @@
 // The console's Win32 seam under Wine: the log's durable append, the stop request and the
 // console's control events.
 #include "cli/console_os.h"
+#include "win_support.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -75,4 +76,59 @@ TEST(ConsoleOs, AClosingConsoleWaitsForTheSession) {
         EXPECT_TRUE(console_os::StopRequested());
         CloseHandle(handler);
     }
+}
+
+namespace {
+
+// The text of a console row, without its trailing blanks.
+std::wstring Row(HANDLE console, SHORT y) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    GetConsoleScreenBufferInfo(console, &info);
+    std::wstring text(static_cast<std::size_t>(info.dwSize.X), L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(console, text.data(), static_cast<DWORD>(text.size()), {0, y},
+                                &read);
+    text.resize(read);
+    return text.substr(0, text.find_last_not_of(L' ') + 1);
+}
+
+} // namespace
+
+// On a console of its own: the live line and the table are rewritten in place, each row
+// cleared to its end, however the console treats escape sequences.
+TEST(ConsoleOs, RewritesTheLiveLineAndTheTableInPlace) {
+    // The console the test runs on, or one of its own; Wine without a terminal or a display
+    // has none to give (scripts/test-windows.sh runs this test on a pseudo-terminal too).
+    const HANDLE savedOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE && !Environment("QUILLET_WIN_TEST_CONSOLE").empty())
+        FAIL() << "no console";
+    if (console == INVALID_HANDLE_VALUE)
+        GTEST_SKIP() << "no console";
+    // The C library keeps writing the test's output where it did; the console is the seam's.
+    SetStdHandle(STD_OUTPUT_HANDLE, console);
+
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &info));
+    const SHORT top = info.dwCursorPosition.Y;
+    console_os::RewriteLine("COM1: program  40% 72/180 blocks");
+    console_os::RewriteLine("COM1: Pr\xc3\xbc"
+                            "fung");
+    EXPECT_EQ(Row(console, top), L"COM1: Pr\u00fcfung");
+
+    // The table over the live line's row, then drawn again over itself.
+    console_os::RewriteRows({"COM1: program  10% 18/180 blocks", "COM2: search", "COM3: search"},
+                            0);
+    console_os::RewriteRows({"COM1: Program Ok", "COM2: ok", "COM3: waiting"}, 3);
+    EXPECT_EQ(Row(console, top), L"COM1: Program Ok");
+    EXPECT_EQ(Row(console, static_cast<SHORT>(top + 1)), L"COM2: ok");
+    EXPECT_EQ(Row(console, static_cast<SHORT>(top + 2)), L"COM3: waiting");
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &info));
+    EXPECT_EQ(info.dwCursorPosition.Y, top + 3);
+    EXPECT_EQ(info.dwCursorPosition.X, 0);
+
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOut);
+    CloseHandle(console);
 }
