@@ -25,8 +25,8 @@ bool StdoutIsTerminal();
 bool StderrIsTerminal();
 // The terminal's width in columns; 80 when it cannot be told.
 int TerminalColumns();
-// Lets the terminal interpret the cursor and erase sequences of the live line (Windows
-// consoles need asking); false when it cannot.
+// Readies the terminal for the live line (Windows consoles are asked to interpret escape
+// sequences); false when it cannot show one.
 bool EnableTerminalSequences();
 
 // The live line and a gang's table, redrawn in place on a terminal (the texts are UTF-8 and

@@ -122,7 +122,10 @@ bool EnableTerminalSequences() {
     DWORD mode = 0;
     if (!GetConsoleMode(out, &mode))
         return false;
-    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    // For what the C library writes; the live line itself goes through the console API, so
+    // a console that refuses the flag (before Windows 10) still shows it.
+    SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    return true;
 }
 
 namespace {
