@@ -12,6 +12,7 @@
 #include <QString>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 enum class OutputMode {
@@ -30,9 +31,12 @@ public:
     // A board's session begins on the port (named as the user gave it).
     void begin(const QString& port);
     // The board's outcome (found: its search found it): shows it and returns its end record.
-    QJsonObject finish(int exitCode, const QString& outcome, bool found);
+    // keep, when given, keeps the record (the log) before it is shown and returns why it could
+    // not, or nothing; a record that was not kept ends with code 1 and says why.
+    QJsonObject finish(int exitCode, const QString& outcome, bool found,
+                       const std::function<QString(const QJsonObject&)>& keep = {});
     // Repeat: the port waits for the next board.
-    void showWaiting(int passed, int failed);
+    void showWaiting(const QString& port, int passed, int failed);
     // Ends the live line, so that what follows starts on a line of its own.
     void endLiveLine();
 
@@ -53,7 +57,7 @@ public:
 private:
     void phase(const QString& name);
     void changed(bool phaseChanged);
-    void emitRecord(const QJsonObject& record);
+    void emitRecord(QJsonObject record);
     void drawLive(bool force);
     QJsonObject deviceJson() const;
 

@@ -2,6 +2,7 @@
 #include "cli/board_console.h"
 #include "cli/console_os.h"
 #include "cli/outcome.h"
+#include "cli/release_info.h"
 
 #include "catalogue/catalogue.h"
 #include "serial/comport.h"
@@ -12,6 +13,7 @@
 #include "shell/status.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <cmath>
 
@@ -37,6 +39,14 @@ std::optional<int> NumberAfter(const QString& text, QLatin1String prefix) {
     bool ok = false;
     const int value = text.mid(prefix.size()).section(QLatin1Char(' '), 0, 0).toInt(&ok);
     return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+// Beside the outcome: full blocks the board never acknowledged, which the run passed over.
+QString UnansweredNote() {
+    const auto n = UnansweredBlocks.size();
+    if (n == 0)
+        return QString();
+    return QStringLiteral("  (%1 %2 unanswered)").arg(n).arg(n == 1 ? "block" : "blocks");
 }
 
 QString Hex2(std::uint8_t value) {
@@ -175,10 +185,11 @@ void BoardConsole::identity(const QString& line, const std::optional<QString>& b
         record.insert(QStringLiteral("line"), line);
         emitRecord(record);
     } else if (mode_ == OutputMode::kPlain) {
-        PrintLine(
-            QStringLiteral("%1: %2%3")
-                .arg(progress_.port, line,
-                     boardText_.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(boardText_)));
+        PrintLine(QStringLiteral("%1: %2%3")
+                      .arg(progress_.port, VisibleText(line),
+                           boardText_.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" (%1)").arg(VisibleText(boardText_))));
     } else {
         drawLive(true);
     }
@@ -227,7 +238,8 @@ void BoardConsole::changed(bool phaseChanged) {
     }
 }
 
-void BoardConsole::emitRecord(const QJsonObject& record) {
+void BoardConsole::emitRecord(QJsonObject record) {
+    record.insert(QStringLiteral("release"), ReleaseJson()); // every record names its release
     PrintLine(QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
 }
 
@@ -250,15 +262,12 @@ void BoardConsole::endLiveLine() {
     liveShown_ = false;
 }
 
-QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool found) {
+QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool found,
+                                 const std::function<QString(const QJsonObject&)>& keep) {
     if (!progress_.repeat)
         drawLive(true); // where the run ended, not up to a redraw's interval before
     progress_.phase = QStringLiteral("done");
     progress_.outcome = outcome;
-    if (exitCode == 0)
-        ++progress_.passed;
-    else
-        ++progress_.failed;
 
     // A board its search found has an identity, even when the run ended before the identity
     // line was shown (an unknown chip).
@@ -276,10 +285,25 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     record.insert(QStringLiteral("resends"), resends_);
     record.insert(QStringLiteral("duration_s"),
                   std::round(static_cast<double>(started_.elapsed())) / 1000);
+    QJsonArray unanswered;
+    for (const std::int32_t address : UnansweredBlocks)
+        unanswered.append(address);
+    record.insert(QStringLiteral("unanswered_blocks"), unanswered);
     record.insert(QStringLiteral("outcome"), outcome);
     record.insert(QStringLiteral("code"), exitCode);
     if (!portFailure_.isEmpty())
         record.insert(QStringLiteral("port_failure"), portFailure_);
+    record.insert(QStringLiteral("release"), ReleaseJson());
+    // A board whose record could not be kept is not a board the shift can count as done.
+    if (const QString lost = keep ? keep(record) : QString(); !lost.isEmpty()) {
+        exitCode = kExitOther;
+        record.insert(QStringLiteral("code"), exitCode);
+        record.insert(QStringLiteral("log_failure"), lost);
+    }
+    if (exitCode == 0)
+        ++progress_.passed;
+    else if (IsCountedBoard(record)) // not one stopped before anything was written to it
+        CountFailure(progress_, outcome, exitCode);
 
     switch (mode_) {
     case OutputMode::kLive:
@@ -288,10 +312,10 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
         if (progress_.repeat)
             drawLive(true);
         endLiveLine();
-        PrintLine(outcome);
+        PrintLine(outcome + UnansweredNote());
         break;
     case OutputMode::kPlain:
-        PrintLine(outcome);
+        PrintLine(outcome + UnansweredNote());
         break;
     case OutputMode::kJson:
         emitRecord(record);
@@ -300,7 +324,8 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     return record;
 }
 
-void BoardConsole::showWaiting(int passed, int failed) {
+void BoardConsole::showWaiting(const QString& port, int passed, int failed) {
+    progress_.port = port; // before the first board too
     progress_.passed = passed;
     progress_.failed = failed;
     progress_.identity.clear();

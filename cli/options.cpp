@@ -13,11 +13,13 @@ namespace {
 
 const QCommandLineOption kPort(QStringLiteral("port"), QString(), QStringLiteral("port"));
 const QCommandLineOption kRepeat(QStringLiteral("repeat"));
+const QCommandLineOption kStrict(QStringLiteral("strict"));
 const QCommandLineOption kJson(QStringLiteral("json"));
 const QCommandLineOption kLog(QStringLiteral("log"), QString(), QStringLiteral("file"));
 const QCommandLineOption kList(QStringLiteral("list"));
 const QCommandLineOption kImages(QStringLiteral("images"));
 const QCommandLineOption kHelp(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+const QCommandLineOption kVersion(QStringLiteral("version"));
 const QCommandLineOption kChild(QStringLiteral("child"));
 
 // "COM3" or "\\.\COM3": its number, which may lie past the driver's ports (INT_MAX when it
@@ -42,7 +44,8 @@ std::optional<int> ComNumber(const QString& name) {
 ParsedOptions ParseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({kPort, kRepeat, kJson, kLog, kList, kImages, kHelp, kChild});
+    parser.addOptions(
+        {kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kVersion, kChild});
     ParsedOptions parsed;
     if (!parser.parse(QStringList{QStringLiteral("quillet-cli")} + arguments)) {
         parsed.error = parser.errorText();
@@ -51,13 +54,15 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     CliOptions& o = parsed.options;
     o.ports = parser.values(kPort);
     o.repeat = parser.isSet(kRepeat);
+    o.strict = parser.isSet(kStrict);
     o.json = parser.isSet(kJson);
     o.logPath = parser.value(kLog);
     o.list = parser.isSet(kList);
     o.images = parser.isSet(kImages);
     o.help = parser.isSet(kHelp);
+    o.version = parser.isSet(kVersion);
     o.child = parser.isSet(kChild);
-    if (o.help)
+    if (o.help || o.version)
         return parsed;
     if (!parser.positionalArguments().isEmpty()) {
         parsed.error =
@@ -77,8 +82,8 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
         parsed.error = QStringLiteral("--port, --list and --images do not go together.");
         return parsed;
     }
-    if ((o.repeat || !o.logPath.isEmpty()) && o.ports.isEmpty()) {
-        parsed.error = QStringLiteral("--repeat and --log go with --port.");
+    if ((o.repeat || o.strict || !o.logPath.isEmpty()) && o.ports.isEmpty()) {
+        parsed.error = QStringLiteral("--repeat, --strict and --log go with --port.");
         return parsed;
     }
     if (o.child && o.ports.size() != 1) {
@@ -130,19 +135,24 @@ std::optional<int> PortIndexOf(const QString& port) {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: quillet-cli --port PORT [--port PORT ...] [--repeat] [--json] [--log FILE]\n"
+        "Usage: quillet-cli --port PORT [--port PORT ...] [--repeat] [--strict] [--json]\n"
+        "                   [--log FILE]\n"
         "       quillet-cli --list [--json]\n"
         "       quillet-cli --images [--json]\n"
+        "       quillet-cli --version\n"
         "\n"
         "Updates the board on each PORT (COM3, or a device such as /dev/ttyUSB0) with this\n"
         "release's firmware. Several --port options update their boards at the same time.\n"
         "\n"
         "  --port PORT  the port of a board; give it once per board\n"
         "  --repeat     board after board on each port, until Ctrl-C\n"
+        "  --strict     a program block that draws no reply fails the board (exit 6);\n"
+        "               for bootloaders that answer every block they are sent\n"
         "  --json       one JSON object per line: begin, identity, progress, end\n"
         "  --log FILE   append each board's end record (JSON) to FILE\n"
         "  --list       the serial ports and their states\n"
         "  --images     the release's device list and its image sets' SHA-256\n"
+        "  --version    this tool's version and the release it carries\n"
         "  --help       this text\n"
         "\n"
         "Exit codes: 0 Program Ok; 1 log or child process failed; 2 usage error;\n"

@@ -8,11 +8,13 @@
 struct CliOptions {
     QStringList ports; // as given: "COM3", "/dev/ttyUSB0", ...
     bool repeat = false;
+    bool strict = false; // a full block without a reply fails the board
     bool json = false;
     QString logPath;
     bool list = false;
     bool images = false;
     bool help = false;
+    bool version = false;
     bool child = false; // one port of a gang, run by its parent
 };
 

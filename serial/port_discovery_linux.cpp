@@ -125,8 +125,8 @@ PortDeviceSet ListSystemPorts() {
 } // namespace
 
 PortDeviceSet ListPortDevices() {
-    // Set but empty still counts as set, as for the driver.
-    if (const char* dir = std::getenv("QUILLET_COM_DIR"))
-        return ListComDirectory(*dir != '\0' ? std::string(dir) : std::string("/"));
+    // Set but empty is not set, as for the driver.
+    if (const std::string dir = ComDirectory(); !dir.empty())
+        return ListComDirectory(dir);
     return ListSystemPorts();
 }

@@ -16,6 +16,12 @@ std::uint8_t FrameChecksum(const std::uint8_t* bytes, int n) {
 std::int16_t SendFrame(std::uint8_t* buffer, int n) {
     buffer[n] = FrameChecksum(buffer, n);
     for (int attempt = 0;; ++attempt) {
+        // A Stop that came since the last wait ends the run before the board gets another frame.
+        if (AbortRequested != 0) {
+            AbortRequested = 0;
+            return kExchangeStopped;
+        }
+        DiscardStaleInput();
         AckReceived = 0;
         NakReceived = 0;
         if (!WritePort(SelectedPortIndex, buffer, n + 1)) {

@@ -65,21 +65,30 @@ void ImageWarning(const QString& text) {
     ShowDeviceInfo();
 }
 
+// Takes up a Stop request: true when the user asked to stop.
+bool StopTakenUp() {
+    if (AbortRequested == 0)
+        return false;
+    AbortRequested = 0;
+    return true;
+}
+
 // Newer bootloaders send a text block after their identity; it is given about 1.25 s, and the
-// run goes on whether or not it came.
-void WaitForTextBlock() {
+// run goes on whether or not it came. False when the user stopped meanwhile.
+bool WaitForTextBlock() {
     if (!IsTextBlockVersion(DeviceInfo.BiosVersion))
-        return;
+        return !StopTakenUp();
     for (int polls = 0; BlockComplete == 0; ++polls) {
         PollReplies();
         PumpDelay(static_cast<int>(kPumpCycle.count()));
-        if (polls == kTextBlockPolls)
+        if (AbortRequested != 0 || polls == kTextBlockPolls)
             break;
     }
     // A block cut off mid-way (line noise, a board reset) would take the replies to
     // programming for its data: a refused block would pass for a silent one and be skipped.
     if (BlockComplete == 0)
         BlockState = 0;
+    return !StopTakenUp();
 }
 
 // Sets the chip parameters and the run's sizes; false (after saying why) when the chip is
@@ -154,16 +163,21 @@ bool ImageFitsBoard(PanelDisplay* statusBar) {
 }
 
 // Bootloaders from version 5 that sent an identity record are switched into programming
-// mode. Whatever the answer (even a Stop, which this wait consumes), programming follows.
-void EnterProgramMode(PanelDisplay* statusBar) {
+// mode. Programming follows whatever the answer: a 'K', an 'N' or silence. False when the user
+// stopped before or during the wait: then nothing more is written.
+bool EnterProgramMode(PanelDisplay* statusBar) {
+    if (StopTakenUp())
+        return false;
     if (VersionRecordSeen == 0 || DeviceInfo.BiosVersion < 5)
-        return;
+        return true;
     ShowPanelText(statusBar, StatusPanelIndex, QStringLiteral("Entry in PrgMode"));
+    DiscardStaleInput();
     AckReceived = 0;
     NakReceived = 0;
     CommandBuffer[0] = kCmdEnterProgramMode;
     WritePort(SelectedPortIndex, CommandBuffer, 1);
-    WaitReply(static_cast<int>(kProgramModeReplyWait.count()));
+    return WaitReply(static_cast<int>(kProgramModeReplyWait.count())) != kWaitStopped &&
+           !StopTakenUp();
 }
 
 RunLayout CurrentLayout() {
@@ -212,9 +226,22 @@ void ShowFrameStarting(const PlannedFrame& frame, ProgressDisplay* progressBar,
     }
 }
 
+// A full block drew no reply in time. Older bootloaders stay silent on blocks in their own
+// protected area, so it is passed over; but the line must go quiet first, or a late 'K' would
+// be taken for the next frame's. A late 'K' in that time means the block was taken after all.
+// False when the block ends the run instead: the device has gone, or silence is not accepted.
+bool PassOverSilentBlock(const PlannedFrame& frame) {
+    if (DeviceVanished())
+        return false;
+    if (SettleAfterSilence(static_cast<int>(kSilenceSettleQuiet.count()),
+                           static_cast<int>(kSilenceSettleLimit.count())))
+        return true;
+    UnansweredBlocks.push_back(frame.address);
+    return PassOverSilentBlocks != 0;
+}
+
 // Sends the plan; false (after reporting it) when the run ends early. Silence after a full
-// block is passed over (the bootloader may rely on that), but not a device that has gone;
-// every other frame must be acknowledged.
+// block is passed over (see above); every other frame must be acknowledged.
 bool SendPlan(const std::vector<PlannedFrame>& plan, ProgressDisplay* progressBar,
               PanelDisplay* statusBar) {
     for (const PlannedFrame& frame : plan) {
@@ -222,8 +249,8 @@ bool SendPlan(const std::vector<PlannedFrame>& plan, ProgressDisplay* progressBa
         if (frame.skipped)
             continue;
         const std::int16_t r = SendPlannedFrame(frame);
-        const bool passedOver =
-            frame.kind == FrameKind::kFullBlock && r == kExchangeNoReply && !DeviceVanished();
+        const bool passedOver = frame.kind == FrameKind::kFullBlock && r == kExchangeNoReply &&
+                                PassOverSilentBlock(frame);
         if (r < 0 && !passedOver) {
             ReportSessionError(r);
             return false;
@@ -273,7 +300,11 @@ void ImageTooBigWarning() {
 
 void ProgramDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar) {
     ShowProgress(progressBar, 0);
-    WaitForTextBlock();
+    UnansweredBlocks.clear();
+    if (!WaitForTextBlock()) {
+        ReportSessionError(kExchangeStopped);
+        return;
+    }
     if (VersionRecordSeen == 0)
         DeviceInfo.BoardCode = 2; // what a bootloader without identity record is taken for
     SelectImage(DeviceInfo.ChipCode, DeviceInfo.BoardCode);
@@ -284,7 +315,10 @@ void ProgramDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar) {
                       QString::asprintf("Loaded %d bytes (%04X to %04X)",
                                         SelectedImage.FlashSize / AddressUnit, 0,
                                         ProgramLength / AddressUnit));
-    EnterProgramMode(statusBar);
+    if (!EnterProgramMode(statusBar)) {
+        ReportSessionError(kExchangeStopped);
+        return;
+    }
     ShowStatus(QStringLiteral(" Programming... "), kColorButtonFace);
 
     // The reset patch goes into the image in place and stays there for later runs.

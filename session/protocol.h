@@ -30,6 +30,11 @@ inline constexpr bool IsTextBlockVersion(std::uint8_t version) {
 inline constexpr std::chrono::milliseconds kProbeReplyWait{100};
 inline constexpr std::chrono::milliseconds kFrameReplyWait{1000};
 inline constexpr std::chrono::milliseconds kProgramModeReplyWait{2000};
+// After a full block that drew no reply: the line must stay quiet this long before the next
+// frame goes out, so that a late 'K' is not taken for the next frame's; a line that never goes
+// quiet is given up on after the limit.
+inline constexpr std::chrono::milliseconds kSilenceSettleQuiet{150};
+inline constexpr std::chrono::milliseconds kSilenceSettleLimit{600};
 
 inline constexpr int kSearchAttempts = 100;
 inline constexpr int kMaxResends = 4; // a frame is sent at most 1 + 4 times

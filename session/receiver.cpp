@@ -18,6 +18,32 @@ void DrainInput() {
     }
 }
 
+void DiscardStaleInput() {
+    DrainInput();
+    // Nothing the bootloader sends during programming opens a text block or an identity record;
+    // one left open would take the coming 'K' for its data.
+    BlockState = 0;
+    InfoPosition = kNoInfoRecord;
+}
+
+bool SettleAfterSilence(int quietMs, int limitMs) {
+    AckReceived = 0;
+    NakReceived = 0;
+    const int cycle = static_cast<int>(kPumpCycle.count());
+    int quiet = 0;
+    for (int waited = 0; quiet < quietMs && waited < limitMs && !AbortRequested; waited += cycle) {
+        PumpDelay(cycle);
+        const int count = ReadPort(SelectedPortIndex, RxBuffer, kRxBufferSize);
+        if (count > 0) {
+            ParseReplyBytes(RxBuffer, static_cast<std::size_t>(count));
+            quiet = 0;
+        } else {
+            quiet += cycle;
+        }
+    }
+    return AckReceived != 0;
+}
+
 void PollReplies() {
     const int count = ReadPort(SelectedPortIndex, RxBuffer, kRxBufferSize);
     if (count > 0)

@@ -18,6 +18,14 @@ void ParseReplyBytes(const std::uint8_t* bytes, std::size_t count);
 
 // Reads and discards everything queued on the session port.
 void DrainInput();
+// Before a command is written: discards what has arrived since the last wait (the tail of a late
+// reply, a cut-off text block) and forgets any record left half-parsed, so that only bytes that
+// come after the write can answer it.
+void DiscardStaleInput();
+// After a frame that drew no reply in time: waits until the line has been quiet for quietMs (at
+// most limitMs in all), parsing what comes. True when a late 'K' came in that time; the flags are
+// cleared first. Ends early on a Stop request, which it leaves set for the next wait.
+bool SettleAfterSilence(int quietMs, int limitMs);
 // One read of the session port, parsed.
 void PollReplies();
 // Waits ms / 5 pump cycles for a reply; returns one of the results above, a Stop request first,

@@ -1,6 +1,7 @@
 #include "session/search.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/product.h"
 #include "serial/comport.h"
 #include "session/framing.h"
 #include "session/protocol.h"
@@ -11,10 +12,13 @@
 #include <optional>
 
 std::uint8_t ProbeByte() {
-    return CompactLayout() ? kCmdProbeCompact : kCmdProbe;
+    // The release decides, not the front end: a release with the compact window probes with
+    // its byte from the command line too.
+    return UsesCompactLayout(QString::fromLatin1(ProductString())) ? kCmdProbeCompact : kCmdProbe;
 }
 
 std::int16_t SearchDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar) {
+    UnansweredBlocks.clear(); // of the board before
     // A port that failed to open earlier is tried again: the adapter may have been plugged in
     // since, and otherwise every press would silently do nothing.
     if (OpenPortIndex == SelectedPortIndex && FlushPort(SelectedPortIndex) < 0)

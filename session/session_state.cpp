@@ -18,6 +18,8 @@ std::uint16_t ProtectedStart = 0;
 std::uint16_t ProtectedLength = 0;
 std::int32_t SkipStart = 0;
 std::int32_t SkipLength = 0;
+std::vector<std::int32_t> UnansweredBlocks;
+std::uint8_t PassOverSilentBlocks = 1;
 std::uint8_t ImageBoardCode = 0;
 std::uint8_t ImagePreparationCode = 0;
 std::uint8_t CommandBuffer[kCommandBufferSize] = {};
@@ -31,6 +33,8 @@ void ResetSessionState() {
     std::memset(DeviceText, 0, sizeof DeviceText);
     ProtectedStart = ProtectedLength = 0;
     SkipStart = SkipLength = 0;
+    UnansweredBlocks.clear();
+    PassOverSilentBlocks = 1;
     ImageBoardCode = ImagePreparationCode = 0;
     std::memset(CommandBuffer, 0, sizeof CommandBuffer);
 }

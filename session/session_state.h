@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // Reply flags (0 or 1).
 extern std::uint8_t AckReceived;       // a 'K' outside a text block
@@ -34,6 +35,14 @@ extern std::uint16_t ProtectedLength;
 // Protected range of address units whose blocks are not sent (set by the programming run).
 extern std::int32_t SkipStart;
 extern std::int32_t SkipLength;
+
+// Full blocks of the last programming run that drew no reply (their first address units), in
+// sending order. Older bootloaders stay silent on blocks in their own protected area, so the run
+// passes them over; this says which.
+extern std::vector<std::int32_t> UnansweredBlocks;
+// 1: a full block that draws no reply is passed over (the window's behaviour); 0: it ends the
+// run as " not Response " (for boards whose bootloader answers every block it is sent).
+extern std::uint8_t PassOverSilentBlocks;
 
 // The image's own codes, read from its header bytes by the programming run.
 extern std::uint8_t ImageBoardCode;

@@ -1,6 +1,8 @@
 // Product identity of this release: build constants and the titles formed from them.
 #pragma once
 
+#include "catalogue/product.h" // ProductString, UsesCompactLayout
+
 #include <QString>
 
 // Texts of the release this build makes, from its release description ("Updater 2.7",
@@ -12,16 +14,10 @@ extern const char* const kBuildDate;
 extern const char* const kCompactBuildDate;
 extern const char* const kBuildTime;
 
-// The release's product string; never empty.
-const char* ProductString();
-
 // "Updater 2.7 - <product>   [ Feb 18 2011 ]"
 QString BuildMainTitle();
 // "Upgrade 1.0 -   <product>   - Feb 17 2011"
 QString BuildCompactTitle();
-
-// Products whose string contains "HGJ" or "KFN" (case-sensitive, anywhere) use the compact window.
-bool UsesCompactLayout(const QString& product);
 
 struct PictureChoice {
     bool image1Visible;

@@ -12,10 +12,6 @@ QString BuildCompactTitle() {
            QString::fromLatin1(kCompactBuildDate);
 }
 
-bool UsesCompactLayout(const QString& product) {
-    return product.contains(QLatin1String("HGJ")) || product.contains(QLatin1String("KFN"));
-}
-
 PictureChoice ChoosePictures(const QString& product) {
     const auto has = [&product](const char* code) { return product.contains(QLatin1String(code)); };
     if (has("TQ500") || has("BEX"))

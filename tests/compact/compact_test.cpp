@@ -14,6 +14,7 @@
 #include "support/temp_env.h"
 
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -123,6 +124,20 @@ TEST(CompactLayout, WholeUpdateEndsWithProgramOkInThePanel) {
     for (const auto& line : lines)
         frames += line.rfind("FRAME ", 0) == 0;
     EXPECT_EQ(frames, 183u);
+}
+
+// The release's command line searches as its window does: with the compact probe.
+TEST(CompactLayout, CommandLineProbesWithTheCompactByte) {
+    TempEnvironment env;
+    SimBoard sim({}, env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    QProcess cli;
+    cli.start(QStringLiteral(QUILLET_CLI_PATH), {QStringLiteral("--port"), QStringLiteral("COM1")});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const auto lines = sim.logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.front().find("byte=C5"), std::string::npos) << lines.front();
 }
 
 TEST(CompactLayout, MissingImageStopsWithoutAnyMessage) {

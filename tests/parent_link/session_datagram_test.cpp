@@ -90,19 +90,23 @@ TEST_F(SessionDatagramTest, ASuccessfulUpdateSendsOneCodeOneBeforeProgramOkShows
 }
 
 TEST_F(SessionDatagramTest, AStoppedUpdateSendsOneCodeZero) {
-    BoardSession s({});
-    QTimer stop;
-    QObject::connect(&stop, &QTimer::timeout, [&s, &stop] {
-        if (s.panel(StatusPanelIndex).startsWith(QStringLiteral("Program ")) &&
-            s.window->Button2->isVisible()) {
-            s.window->Button2->click();
-            stop.stop();
-        }
-    });
-    stop.start(1);
-    PressUpdate(s);
-    ASSERT_EQ(s.resultLine(), QStringLiteral(" User Abort !! "));
-    EXPECT_EQ(Received(), (std::vector<std::vector<std::uint8_t>>{kFailureDatagram}));
+    // Stopped while programming, and in the programming-mode wait before any frame.
+    for (const char* where : {"Program ", "Entry in PrgMode"}) {
+        SCOPED_TRACE(where);
+        BoardSession s({"--progmode-reply", "none"});
+        QTimer stop;
+        QObject::connect(&stop, &QTimer::timeout, [&s, &stop, where] {
+            if (s.panel(StatusPanelIndex).startsWith(QLatin1String(where)) &&
+                s.window->Button2->isVisible()) {
+                s.window->Button2->click();
+                stop.stop();
+            }
+        });
+        stop.start(1);
+        PressUpdate(s);
+        ASSERT_EQ(s.resultLine(), QStringLiteral(" User Abort !! "));
+        EXPECT_EQ(Received(), (std::vector<std::vector<std::uint8_t>>{kFailureDatagram}));
+    }
 }
 
 TEST_F(SessionDatagramTest, ARefusedBoardSendsOneCodeZero) {

@@ -255,6 +255,63 @@ TEST(Programming, StopDuringProgrammingIsUserAbort) {
     EXPECT_NE(s.window->ProgressBar1->value(), 0); // stays where the run stopped
 }
 
+// A Stop in the waits before the first frame ends the run there: the board gets nothing more.
+TEST(Programming, StopBeforeTheFirstFrameWritesNothing) {
+    {
+        // The programming-mode wait of a board that does not answer 0xCC (2 s).
+        BoardSession s({"--progmode-reply", "none"});
+        StopWhen stop(s, QStringLiteral("Entry in PrgMode"));
+        PressUpdate(s);
+        EXPECT_EQ(s.resultLine(), QStringLiteral(" User Abort !! "));
+        EXPECT_EQ(s.log("PROGMODE").size(), 1u);
+        EXPECT_TRUE(s.log("FRAME").empty());
+        EXPECT_TRUE(s.window->Button1->isVisible());
+    }
+    {
+        // The text-block wait after an identity whose text block is cut off (1.25 s).
+        BoardSession s({"--bios", "12", "--cut-identity", "19:1", "--chip", "C"});
+        QTimer stop;
+        QObject::connect(&stop, &QTimer::timeout, [&s, &stop] {
+            if (AckReceived != 0 && s.window->Button2->isVisible()) {
+                s.window->Button2->click();
+                stop.stop();
+            }
+        });
+        stop.start(1);
+        PressUpdate(s);
+        EXPECT_EQ(s.resultLine(), QStringLiteral(" User Abort !! "));
+        EXPECT_TRUE(s.log("PROGMODE").empty());
+        EXPECT_TRUE(s.log("FRAME").empty());
+    }
+}
+
+// A reply that comes after its frame's wait must not be taken for the next frame's, and a block
+// that drew no reply is named.
+TEST(Programming, LateAndMissingRepliesAreNotTakenForTheNextFrame) {
+    {
+        // The last full block's 'K' comes 100 ms after its wait; the last block gets none.
+        BoardSession s({"--late-reply", "180:1100", "--silent", "181"});
+        PressUpdate(s);
+        EXPECT_EQ(s.resultLine(), QStringLiteral(" not Response "));
+        EXPECT_EQ(s.log("FRAME").size(), 182u);
+        EXPECT_TRUE(UnansweredBlocks.empty()); // block 180 was answered, late
+    }
+    {
+        BoardSession s({"--silent", "3"});
+        PressUpdate(s);
+        EXPECT_EQ(s.resultLine(), QStringLiteral(" Program Ok "));
+        EXPECT_EQ(UnansweredBlocks, std::vector<std::int32_t>{3 * 128});
+    }
+    {
+        // Boards that answer every block: silence ends the run, nothing follows the block.
+        BoardSession s({"--silent", "3"});
+        PassOverSilentBlocks = 0;
+        PressUpdate(s);
+        EXPECT_EQ(s.resultLine(), QStringLiteral(" not Response "));
+        EXPECT_EQ(s.log("FRAME").size(), 4u);
+    }
+}
+
 TEST(Programming, VanishedDeviceEndsTheRunAtOnce) {
     BoardSession s({"--hangup-after", "10"});
     PressUpdate(s);
