@@ -29,13 +29,16 @@ int TerminalColumns();
 // sequences); false when it cannot show one.
 bool EnableTerminalSequences();
 
-// The live line and a gang's table, redrawn in place on a terminal (the texts are UTF-8 and
-// narrower than the terminal). RewriteLine rewrites the row the cursor is on and leaves the
-// cursor after the text; RewriteRows goes up rowsAbove rows and rewrites the rows below, the
-// cursor then on the row after them. Windows consoles are driven through the console API,
-// since not all of them honour cursor and erase sequences (Wine's does not).
+// The live line and a gang's table, redrawn in place on a terminal (the texts are UTF-8,
+// narrower than the terminal, with colours as "ESC [ n m" only). RewriteLine rewrites the row the
+// cursor is on and leaves the cursor after the text; RewriteRows goes up rowsAbove rows and
+// rewrites the rows below, the cursor then on the row after them. Windows consoles are driven
+// through the console API, since not all of them honour cursor and erase sequences (Wine's does
+// not).
 void RewriteLine(const std::string& text);
 void RewriteRows(const std::vector<std::string>& rows, int rowsAbove);
+// Goes up rowsAbove rows to the first column and erases from there to the end of the screen.
+void EraseRows(int rowsAbove);
 
 // Appends one whole line to the file at path (created if missing) with a single append
 // write, and waits until it is on the disk. False, with the OS's words in *error, on failure.

@@ -97,6 +97,12 @@ void RewriteRows(const std::vector<std::string>& rows, int rowsAbove) {
     std::fflush(stdout);
 }
 
+void EraseRows(int rowsAbove) {
+    const std::string bytes = "\x1b[" + std::to_string(rowsAbove) + "A\r\x1b[J";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error) {
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {

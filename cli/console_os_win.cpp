@@ -130,17 +130,50 @@ bool EnableTerminalSequences() {
 
 namespace {
 
-// Writes text at the cursor, then blanks the rest of its row; false when output is no console.
+// The colours of "ESC [ n m" that rows use (a failed board's row is red): n's foreground on
+// the console's attributes, or those attributes themselves for 0 and anything unknown.
+WORD ColourAttributes(int code, WORD normal) {
+    const WORD rest = normal & ~static_cast<WORD>(FOREGROUND_RED | FOREGROUND_GREEN |
+                                                  FOREGROUND_BLUE | FOREGROUND_INTENSITY);
+    if (code < 30 || code > 37)
+        return normal;
+    const int ansi = code - 30; // bits: red 1, green 2, blue 4
+    WORD colour = FOREGROUND_INTENSITY;
+    colour |= (ansi & 1) != 0 ? FOREGROUND_RED : 0;
+    colour |= (ansi & 2) != 0 ? FOREGROUND_GREEN : 0;
+    colour |= (ansi & 4) != 0 ? FOREGROUND_BLUE : 0;
+    return rest | colour;
+}
+
+// Writes text at the cursor, its colour sequences as console attributes, then blanks the rest
+// of its row; false when output is no console.
 bool WriteAndClearRow(HANDLE out, const std::string& text) {
-    const std::wstring wide = Wide(text);
-    DWORD done = 0;
-    if (!wide.empty() &&
-        !WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr))
-        return false;
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (!GetConsoleScreenBufferInfo(out, &info))
         return false;
+    const WORD normal = info.wAttributes;
+    DWORD done = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t escape = text.find("\x1b[", at);
+        const std::wstring wide = Wide(text.substr(at, escape - at));
+        if (!wide.empty() &&
+            !WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr))
+            return false;
+        if (escape == std::string::npos)
+            break;
+        const std::size_t end = text.find('m', escape);
+        if (end == std::string::npos)
+            break;
+        SetConsoleTextAttribute(out,
+                                ColourAttributes(std::atoi(text.c_str() + escape + 2), normal));
+        at = end + 1;
+    }
+    SetConsoleTextAttribute(out, normal);
+    if (!GetConsoleScreenBufferInfo(out, &info))
+        return false;
     const DWORD rest = static_cast<DWORD>(std::max(info.dwSize.X - info.dwCursorPosition.X, 0));
+    FillConsoleOutputAttribute(out, normal, rest, info.dwCursorPosition, &done);
     return FillConsoleOutputCharacterW(out, L' ', rest, info.dwCursorPosition, &done) != 0;
 }
 
@@ -184,6 +217,21 @@ void RewriteRows(const std::vector<std::string>& rows, int rowsAbove) {
     for (const std::string& row : rows)
         bytes += "\r" + row + "\x1b[K\n";
     WriteBytes(bytes);
+}
+
+void EraseRows(int rowsAbove) {
+    std::fflush(stdout);
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!CursorToRowStart(out, rowsAbove) || !GetConsoleScreenBufferInfo(out, &info)) {
+        WriteBytes("\x1b[" + std::to_string(rowsAbove) + "A\r\x1b[J");
+        return;
+    }
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) *
+                        static_cast<DWORD>(std::max(info.dwSize.Y - info.dwCursorPosition.Y, 0));
+    DWORD done = 0;
+    FillConsoleOutputAttribute(out, info.wAttributes, cells, info.dwCursorPosition, &done);
+    FillConsoleOutputCharacterW(out, L' ', cells, info.dwCursorPosition, &done);
 }
 
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error) {

@@ -196,9 +196,7 @@ void Gang::readDiagnostics(Child& child) {
 // below it.
 void Gang::printDiagnostic(const QByteArray& text) {
     if (mode_ == OutputMode::kLive && tableLines_ > 0) {
-        const QByteArray erase = "\x1b[" + QByteArray::number(tableLines_) + "A\r\x1b[J";
-        std::fwrite(erase.constData(), 1, static_cast<std::size_t>(erase.size()), stdout);
-        std::fflush(stdout);
+        console_os::EraseRows(tableLines_);
         tableLines_ = 0;
         dirty_ = true;
     }

@@ -121,13 +121,28 @@ TEST(ConsoleOs, RewritesTheLiveLineAndTheTableInPlace) {
     // The table over the live line's row, then drawn again over itself.
     console_os::RewriteRows({"COM1: program  10% 18/180 blocks", "COM2: search", "COM3: search"},
                             0);
-    console_os::RewriteRows({"COM1: Program Ok", "COM2: ok", "COM3: waiting"}, 3);
+    console_os::RewriteRows({"COM1: Program Ok", "\x1b[31mCOM2: CHK Error\x1b[0m", "COM3: waiting"},
+                            3);
     EXPECT_EQ(Row(console, top), L"COM1: Program Ok");
-    EXPECT_EQ(Row(console, static_cast<SHORT>(top + 1)), L"COM2: ok");
+    EXPECT_EQ(Row(console, static_cast<SHORT>(top + 1)), L"COM2: CHK Error");
     EXPECT_EQ(Row(console, static_cast<SHORT>(top + 2)), L"COM3: waiting");
+    WORD red = 0;
+    WORD after = 0;
+    DWORD read = 0;
+    ReadConsoleOutputAttribute(console, &red, 1, {0, static_cast<SHORT>(top + 1)}, &read);
+    ReadConsoleOutputAttribute(console, &after, 1, {20, static_cast<SHORT>(top + 1)}, &read);
+    EXPECT_EQ(red & (FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE), FOREGROUND_RED);
+    EXPECT_EQ(after, info.wAttributes);
     ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &info));
     EXPECT_EQ(info.dwCursorPosition.Y, top + 3);
     EXPECT_EQ(info.dwCursorPosition.X, 0);
+
+    // A diagnostic goes where the table was, and the table below it.
+    console_os::EraseRows(3);
+    for (SHORT y = top; y < top + 3; ++y)
+        EXPECT_EQ(Row(console, y), L"");
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &info));
+    EXPECT_EQ(info.dwCursorPosition.Y, top);
 
     SetStdHandle(STD_OUTPUT_HANDLE, savedOut);
     CloseHandle(console);
