@@ -24,7 +24,9 @@ std::int32_t ImagePanelIndex = 3;
 
 namespace {
 
-constexpr qint64 kLiveRedrawMs = 100; // the live line is redrawn at most this often
+// The live line is redrawn at most this often: a few times a second is all an eye reads, and
+// some consoles (Wine's) take long over each write.
+constexpr qint64 kLiveRedrawMs = 250;
 
 QString Timestamp() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
@@ -256,9 +258,7 @@ void BoardConsole::drawLive(bool force) {
         return;
     lastDraw_.start();
     const QString line = RenderLine(progress_, console_os::TerminalColumns() - 1);
-    const QByteArray bytes = "\r" + line.toUtf8() + "\x1b[K";
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    console_os::RewriteLine(line.toStdString());
     liveShown_ = true;
 }
 

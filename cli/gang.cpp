@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kTableRedrawMs = 100;
+constexpr int kTableRedrawMs = 250; // a few times a second, as the live line
 
 // A child that did not exit by itself: what the system tells of it.
 #ifdef Q_OS_WIN
@@ -200,9 +200,7 @@ void Gang::readDiagnostics(Child& child) {
 // below it.
 void Gang::printDiagnostic(const QByteArray& text) {
     if (mode_ == OutputMode::kLive && tableLines_ > 0) {
-        const QByteArray erase = "\x1b[" + QByteArray::number(tableLines_) + "A\r\x1b[J";
-        std::fwrite(erase.constData(), 1, static_cast<std::size_t>(erase.size()), stdout);
-        std::fflush(stdout);
+        console_os::EraseRows(tableLines_);
         tableLines_ = 0;
         dirty_ = true;
     }
@@ -294,14 +292,11 @@ void Gang::drawTable() {
         return;
     dirty_ = false;
     const int width = console_os::TerminalColumns() - 1;
-    QByteArray out;
-    if (tableLines_ > 0)
-        out += "\x1b[" + QByteArray::number(tableLines_) + "A"; // back to the table's first row
+    std::vector<std::string> rows;
     for (const auto& child : children_)
-        out += "\r" + RenderLine(child->row, width).toUtf8() + "\x1b[K\n";
+        rows.push_back(RenderLine(child->row, width).toStdString());
+    console_os::RewriteRows(rows, tableLines_); // back to the table's first row
     tableLines_ = static_cast<int>(children_.size());
-    std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout);
-    std::fflush(stdout);
 }
 
 } // namespace

@@ -121,6 +121,7 @@ int ListImages(bool json) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    console_os::UseUtf8Console();
     const ParsedOptions parsed = ParseOptions(QCoreApplication::arguments().mid(1));
     if (!parsed.error.isEmpty()) {
         PrintDiagnostic(

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <limits>
 
 namespace {
 
@@ -21,15 +22,19 @@ const QCommandLineOption kHelp(QStringList{QStringLiteral("h"), QStringLiteral("
 const QCommandLineOption kVersion(QStringLiteral("version"));
 const QCommandLineOption kChild(QStringLiteral("child"));
 
-// "COM3" or "\\.\COM3": its number, when it is one of the driver's ports.
+// "COM3" or "\\.\COM3": its number, which may lie past the driver's ports (INT_MAX when it
+// is too long to read).
 std::optional<int> ComNumber(const QString& name) {
-    static const QRegularExpression com(QStringLiteral(R"(^(?:\\\\\.\\)?COM([0-9]{1,3})$)"),
+    static const QRegularExpression com(QStringLiteral(R"(^(?:\\\\\.\\)?COM([0-9]+)$)"),
                                         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = com.match(name);
     if (!match.hasMatch())
         return std::nullopt;
-    const int number = match.captured(1).toInt();
-    if (number < 1 || number > kPortCount)
+    bool ok = false;
+    const int number = match.captured(1).toInt(&ok);
+    if (!ok)
+        return std::numeric_limits<int>::max();
+    if (number < 1)
         return std::nullopt;
     return number;
 }
@@ -87,6 +92,13 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     }
     QList<int> indices;
     for (const QString& port : o.ports) {
+        if (const std::optional<int> number = ComNumber(port); number && *number > kPortCount) {
+            parsed.error = QStringLiteral("'%1' is past the last COM port that can be opened "
+                                          "(COM%2).")
+                               .arg(port)
+                               .arg(kPortCount);
+            return parsed;
+        }
         const std::optional<int> index = PortIndexOf(port);
         if (!index) {
             parsed.error = QStringLiteral("'%1' is no COM port (COM1 to COM%2, or a serial device "
@@ -106,7 +118,7 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
 
 std::optional<int> PortIndexOf(const QString& port) {
     if (const std::optional<int> number = ComNumber(port))
-        return *number - 1;
+        return *number <= kPortCount ? std::optional<int>(*number - 1) : std::nullopt;
     const QString directory = QString::fromStdString(ComDirectory());
     if (!directory.isEmpty()) {
         // Only the directory's own entries are ports then, as for the driver.
@@ -114,9 +126,11 @@ std::optional<int> PortIndexOf(const QString& port) {
         if (QDir(info.absolutePath()) != QDir(directory))
             return std::nullopt;
         const std::optional<int> number = ComNumber(info.fileName());
-        return number ? std::optional<int>(*number - 1) : std::nullopt;
+        return number && *number <= kPortCount ? std::optional<int>(*number - 1) : std::nullopt;
     }
-    return ComIndexOfDevice(QDir::cleanPath(port).toStdString());
+    // Windows reads "COM300" as a device name too: past the driver's ports it is none.
+    const std::optional<int> index = ComIndexOfDevice(QDir::cleanPath(port).toStdString());
+    return index && *index < kPortCount ? index : std::nullopt;
 }
 
 QString UsageText() {

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/resource.h>
@@ -222,7 +223,9 @@ TEST(Cli, GangOfThreeWithOneRefusedBoard) {
     }));
 }
 
-TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
+namespace {
+
+void StopsOnSignal(int number) {
     TempEnvironment env;
     SimBoard sim({"--line-rate"}, env.comDir().toStdString());
     ASSERT_TRUE(sim.ready()) << sim.error();
@@ -233,9 +236,13 @@ TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
                           QStringLiteral("--json"), QStringLiteral("--log"), log});
     ASSERT_TRUE(cli.waitForStarted());
     ASSERT_TRUE(sim.waitForLog("FRAME", 20, std::chrono::seconds(20)));
-    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ::kill(static_cast<pid_t>(cli.processId()), number);
     ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(cli.exitCode(), 7);
+    const QList<QByteArray> out = cli.readAllStandardOutput().trimmed().split('\n');
+    EXPECT_EQ(Records({out.back()}).value(0).value(QStringLiteral("record")).toString(),
+              QStringLiteral("end"));
 
     const QList<QJsonObject> records = LogRecords(log);
     ASSERT_EQ(records.size(), 1);
@@ -250,6 +257,16 @@ TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
     EXPECT_EQ(frames, records[0].value(QStringLiteral("frames")).toInt());
     EXPECT_EQ(lines.back().rfind("FRAME ", 0), 0u) << lines.back();
     EXPECT_LT(frames, 183);
+}
+
+} // namespace
+
+// Ctrl-C, a closed terminal (SIGHUP) and a polite kill (SIGTERM) all act as Stop.
+TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
+    for (const int number : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(number));
+        StopsOnSignal(number);
+    }
 }
 
 TEST(Cli, CtrlCInTheProgrammingModeWaitSendsNoFrame) {
