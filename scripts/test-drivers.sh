@@ -3,19 +3,22 @@
 # simulated boards through the real ftdi_sio/usbserial drivers (an emulated FTDI adapter) and
 # the real 8250 driver (a 16550 UART), with the adapter unplugged and plugged back over QMP.
 #
-#   scripts/test-drivers.sh [BUILD_DIR]     (default: build; needs quillet-cli, quillet-board-sim)
+#   scripts/test-drivers.sh [BUILD_DIR]  (default: build; needs quillet, quillet-cli and
+#                                          quillet-board-sim built)
 #
 # Debian's kernel package is fetched once and kept outside the checkout, by its version:
 # ~/.cache/quillet/kernel-<package>_<version>/ holds the kernel made bootable through QEMU's PVH
 # entry and the few modules USB serial needs. The initramfs lives in the build folder and is
-# rebuilt only when what it carries changes (quillet-cli, its libraries, the init script, the
-# udev rule). Prints one PASS/FAIL line per case and ends with "drivers: N passed, N failed".
+# rebuilt only when what it carries changes (quillet, quillet-cli, their libraries, the init
+# script, the udev rule). Prints one PASS/FAIL line per case and ends with
+# "drivers: N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 cli=$build/cli/quillet-cli
+gui=$build/quillet
 sim=$build/tools/board-sim/quillet-board-sim
-for f in "$cli" "$sim"; do
+for f in "$cli" "$gui" "$sim"; do
     [ -x "$f" ] || { echo "drivers: $f is not built" >&2; exit 1; }
 done
 
@@ -52,33 +55,44 @@ if [ ! -f "$kernel/vmlinux" ]; then
     trap - EXIT
 fi
 
-# The initramfs: busybox, the modules, quillet-cli and udev with the libraries ldd names, the
-# package's udev rule beside the two of udev's own that serial ports go through.
+# The initramfs: busybox, the modules, the programs below with the libraries ldd names, udev's
+# two rules that serial ports go through beside the package's own, and for the window an X
+# server, xdotool to press its keys, Qt's xcb platform plugin, the fonts and the keymaps, and
+# socat to take its result datagrams (busybox's nc has no UDP).
+qt_plugins=$(/usr/lib/qt6/bin/qtpaths6 --query QT_INSTALL_PLUGINS)
+xcb_plugin=$qt_plugins/platforms/libqxcb.so
+programs=("$cli" "$gui" /usr/bin/udevadm /usr/bin/Xvfb /usr/bin/xkbcomp /usr/bin/xdotool
+    /usr/bin/socat)
 udev_rules=(/usr/lib/udev/rules.d/50-udev-default.rules /usr/lib/udev/rules.d/60-serial.rules)
-inputs=("$cli" tests/drivers/init packaging/60-quillet.rules /bin/busybox /usr/bin/udevadm
-    /usr/lib/udev/hwdb.bin "${udev_rules[@]}")
-libs=$( (ldd "$cli"; ldd /usr/bin/udevadm) | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' | sort -u)
-key=$( (echo "$kernel"; sha256sum "${inputs[@]}"; echo "$libs" | xargs sha256sum) | sha256sum | cut -c1-16)
+data=(/usr/lib/udev/hwdb.bin /usr/share/X11/xkb /usr/share/fonts/truetype/dejavu
+    /usr/share/fonts/truetype/liberation /etc/fonts)
+libs=$(for p in "${programs[@]}" "$xcb_plugin"; do ldd "$p"; done |
+    awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' | sort -u)
+key=$( (echo "$kernel"; sha256sum "${programs[@]}" "$xcb_plugin" tests/drivers/init \
+    packaging/60-quillet.rules /bin/busybox "${udev_rules[@]}"; echo "$libs" | xargs sha256sum
+    dpkg-query -W xkb-data fonts-dejavu-core fonts-liberation fontconfig-config) |
+    sha256sum | cut -c1-16)
 initramfs=$build/drivers/initramfs-$key.cpio
 if [ ! -f "$initramfs" ]; then
     rm -rf "$build/drivers"
     root=$build/drivers/root
     # Merged /usr, as on Debian 12: /lib/udev/rules.d and /usr/lib/udev/rules.d are one.
-    mkdir -p "$root"/{bin,usr/bin,usr/lib/modules,usr/lib/udev/rules.d,usr/lib64,etc,proc,sys,dev,run,tmp,root}
+    mkdir -p "$root"/{bin,usr/bin,usr/lib/modules,usr/lib/udev/rules.d,usr/lib64,etc,proc,sys,dev,run,tmp,root,var/lib/xkb}
     ln -s usr/lib "$root/lib"
     ln -s usr/lib64 "$root/lib64"
     cp tests/drivers/init "$root/init"
     cp /bin/busybox "$root/bin/busybox" # busybox-static: no libraries of its own
     cp "$kernel"/modules/*.ko "$root/lib/modules/"
-    cp "$cli" "$root/usr/bin/quillet-cli"
-    cp /usr/bin/udevadm "$root/usr/bin/udevadm"
-    mkdir -p "$root/lib/systemd"
-    ln -s /usr/bin/udevadm "$root/lib/systemd/systemd-udevd"
-    for lib in $libs; do
-        mkdir -p "$root$(dirname "$lib")"
-        cp -L "$lib" "$root$lib"
+    for p in "${programs[@]}"; do
+        cp "$p" "$root/usr/bin/"
     done
-    cp /usr/lib/udev/hwdb.bin "$root/usr/lib/udev/"
+    mkdir -p "$root/lib/systemd" "$root$qt_plugins/platforms"
+    ln -s /usr/bin/udevadm "$root/lib/systemd/systemd-udevd"
+    cp "$xcb_plugin" "$root$qt_plugins/platforms/"
+    for f in $libs "${data[@]}"; do
+        mkdir -p "$root$(dirname "$f")"
+        cp -RL "$f" "$root$f"
+    done
     cp "${udev_rules[@]}" "$root/usr/lib/udev/rules.d/"
     cp packaging/60-quillet.rules "$root/lib/udev/rules.d/" # where the package puts it
     # The groups udev's rules name, and a user without rights of its own.

@@ -139,7 +139,7 @@ class Guest:
         adapter = ",".join(f"{k}={v}" for k, v in ADAPTER.items())
         command = [
             "taskset", "-c", str(core), "qemu-system-x86_64", "-accel", "tcg", "-machine", "pc",
-            "-m", "512", "-smp", "1", "-nodefaults", "-no-user-config", "-display", "none",
+            "-m", "1024", "-smp", "1", "-nodefaults", "-no-user-config", "-display", "none",
             "-no-reboot", "-kernel", args.kernel, "-initrd", args.initrd,
             "-append", "console=ttyS0 loglevel=1 panic=-1",
             "-serial", "stdio",
@@ -469,6 +469,7 @@ def main():
                     time.sleep(0.05)
             board2 = Sim(args.sim, args.work, 3)
             sims.append(board2)
+            state["board2"] = board2
             guest.qmp.command("chardev-add", id="usbline",
                               backend={"type": "serial", "data": {"device": board2.pty}})
             guest.qmp.command("device_add", **ADAPTER)
@@ -511,6 +512,73 @@ def main():
             return list_ports("QEMU USB SERIAL (ttyUSB0)")
 
         case("--list with udevd", list_with_udev)
+
+        # The window, on the adapter that now holds board 2 (COM33, chosen in its settings),
+        # under Xvfb inside the guest; "\\P" makes it send each outcome as a datagram.
+        gui_board = state.get("board2", usb_board)
+
+        def datagrams():
+            _, out = guest.run("od -An -tx1 -v /tmp/parent.bin | tr -d ' \\n'; echo")
+            text = "".join(out)
+            return [text[i:i + 24] for i in range(0, len(text) - 23, 24)]
+
+        def window_update():
+            # An X server started with SIGUSR1 ignored signals its parent with it when ready and
+            # at each reset: the subshell that ignores it is that parent, not the guest's shell.
+            begun = time.monotonic()
+            status, out = guest.run(
+                "mkdir -p /tmp/xdg/Tessaly && printf '[General]\\ncom=32\\n' "
+                ">/tmp/xdg/Tessaly/Quillet.conf && "
+                "socat -u UDP-RECV:3000 OPEN:/tmp/parent.bin,creat,append & "
+                "(trap '' USR1; Xvfb :1 -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1; "
+                "true) & "
+                "i=0; until [ -e /tmp/.X11-unix/X1 ] || [ $i -ge 600 ]; do sleep 0.05; "
+                "i=$((i+1)); done; DISPLAY=:1 QT_QPA_PLATFORM=xcb XDG_CONFIG_DIRS=/tmp/xdg "
+                "quillet '\\P' >/tmp/window.log 2>&1 & "
+                "DISPLAY=:1 timeout 60 xdotool search --sync --onlyvisible --classname quillet")
+            check(status == 0 and out, f"no window: {' | '.join(out)}")
+            timings["window shown"] = time.monotonic() - begun
+            state["window"] = out[-1].strip()
+            frames = gui_board.frames()
+            begun = time.monotonic()
+            status, out = guest.run(f"DISPLAY=:1 timeout 10 xdotool windowfocus --sync "
+                                    f"{state['window']} key alt+u")
+            check(status == 0, f"xdotool: {' | '.join(out)}")
+            wait_for(lambda: gui_board.frames() >= frames + FRAMES_PER_UPDATE, 60, "the update")
+            check(guest.wait_until("[ $(wc -c </tmp/parent.bin) -ge 12 ]", 10), "no datagram")
+            timings["window update"] = time.monotonic() - begun
+            check(datagrams() == ["000000040000000000000001"],
+                  f"datagrams {datagrams()}, not the success one")
+            check_update(0, [], gui_board, frames, expected_records=0)
+            return "\" Program Ok \" datagram, the board's memory as the release's"
+
+        case("the window: a whole update through the FTDI adapter (Xvfb, xdotool)",
+             window_update)
+
+        def window_unplug():
+            check("window" in state, "no window")
+            frames = gui_board.frames()
+            guest.run(f"DISPLAY=:1 timeout 10 xdotool windowfocus --sync {state['window']} "
+                      "key alt+u")
+            wait_for(lambda: gui_board.frames() >= frames + 60, 30, "programming")
+            unplugged = time.monotonic()
+            guest.qmp.command("device_del", id=ADAPTER["id"])
+            # Polled every 50 ms: an upper bound of when the window had its outcome.
+            check(guest.wait_until("[ $(wc -c </tmp/parent.bin) -ge 24 ]", 5),
+                  "no datagram after the unplug")
+            ended = time.monotonic() - unplugged
+            timings["window unplug to outcome"] = ended
+            after = len(gui_board.lines())
+            check(datagrams()[1:] == ["000000040000000000000000"],
+                  f"datagrams {datagrams()}, not a failure after the success")
+            check(ended < UNPLUG_LIMIT_S, f"the outcome came {ended:.2f} s after the unplug")
+            status, _ = guest.run("pidof quillet")
+            check(status == 0, "the window closed")
+            time.sleep(0.3)
+            check(len(gui_board.lines()) == after, "the board received bytes after the unplug")
+            return f"failure datagram within {1000 * ended:.0f} ms, the window still there"
+
+        case("the window: unplug mid-update", window_unplug)
     except (Failure, RuntimeError, OSError) as error:
         print(f"FAIL setting up the guest: {error}", flush=True)
         failed += 1
