@@ -31,8 +31,8 @@ public:
     void begin(const QString& port);
     // The board's outcome (found: its search found it): shows it and returns its end record.
     QJsonObject finish(int exitCode, const QString& outcome, bool found);
-    // The port's device went away during the session (the OS's words): said on stderr and in
-    // the end record.
+    // The port's device went away during the session (the OS's words): finish says so on
+    // stderr and in the end record.
     void portLost(const QString& osText);
     // Repeat: the port waits for the next board.
     void showWaiting(int passed, int failed);

@@ -158,8 +158,6 @@ void BoardConsole::portFailure(const QString& reason) {
 
 void BoardConsole::portLost(const QString& osText) {
     portLost_ = QStringLiteral("the port went away (unplugged?): %1").arg(osText);
-    endLiveLine();
-    PrintDiagnostic(QStringLiteral("%1: %2").arg(progress_.port, portLost_));
 }
 
 void BoardConsole::status(const QString&) {
@@ -289,22 +287,20 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     else if (!portLost_.isEmpty()) // a port that could not be used was never had
         record.insert(QStringLiteral("port_lost"), portLost_);
 
-    switch (mode_) {
-    case OutputMode::kLive:
+    if (mode_ == OutputMode::kLive) {
         // One board leaves its line where the run ended (the block of a failure); board
         // after board, the line shows the outcome and the running count.
         if (progress_.repeat)
             drawLive(true);
         endLiveLine();
-        PrintLine(outcome);
-        break;
-    case OutputMode::kPlain:
-        PrintLine(outcome);
-        break;
-    case OutputMode::kJson:
-        emitRecord(record);
-        break;
     }
+    // Below the line where the run ended, above its outcome.
+    if (record.contains(QStringLiteral("port_lost")))
+        PrintDiagnostic(QStringLiteral("%1: %2").arg(progress_.port, portLost_));
+    if (mode_ == OutputMode::kJson)
+        emitRecord(record);
+    else
+        PrintLine(outcome);
     return record;
 }
 
