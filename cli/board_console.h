@@ -35,8 +35,8 @@ public:
     // not, or nothing; a record that was not kept ends with code 1 and says why.
     QJsonObject finish(int exitCode, const QString& outcome, bool found,
                        const std::function<QString(const QJsonObject&)>& keep = {});
-    // The port's device went away during the session (the OS's words): said on stderr and in
-    // the end record.
+    // The port's device went away during the session (the OS's words): finish says so on
+    // stderr and in the end record.
     void portLost(const QString& osText);
     // Repeat: the port waits for the next board.
     void showWaiting(const QString& port, int passed, int failed);

@@ -172,8 +172,6 @@ void BoardConsole::portFailure(const QString& reason) {
 
 void BoardConsole::portLost(const QString& osText) {
     portLost_ = QStringLiteral("the port went away (unplugged?): %1").arg(osText);
-    endLiveLine();
-    PrintDiagnostic(QStringLiteral("%1: %2").arg(progress_.port, portLost_));
 }
 
 void BoardConsole::status(const QString&) {
@@ -315,22 +313,20 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     else if (IsCountedBoard(record)) // not one stopped before anything was written to it
         CountFailure(progress_, outcome, exitCode);
 
-    switch (mode_) {
-    case OutputMode::kLive:
+    if (mode_ == OutputMode::kLive) {
         // One board leaves its line where the run ended (the block of a failure); board
         // after board, the line shows the outcome and the running count.
         if (progress_.repeat)
             drawLive(true);
         endLiveLine();
-        PrintLine(outcome + UnansweredNote());
-        break;
-    case OutputMode::kPlain:
-        PrintLine(outcome + UnansweredNote());
-        break;
-    case OutputMode::kJson:
-        emitRecord(record);
-        break;
     }
+    // Below the line where the run ended, above its outcome.
+    if (record.contains(QStringLiteral("port_lost")))
+        PrintDiagnostic(QStringLiteral("%1: %2").arg(progress_.port, portLost_));
+    if (mode_ == OutputMode::kJson)
+        emitRecord(record);
+    else
+        PrintLine(outcome + UnansweredNote());
     return record;
 }
 
