@@ -12,6 +12,7 @@
 #include <QString>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 enum class OutputMode {
@@ -30,9 +31,15 @@ public:
     // A board's session begins on the port (named as the user gave it).
     void begin(const QString& port);
     // The board's outcome (found: its search found it): shows it and returns its end record.
-    QJsonObject finish(int exitCode, const QString& outcome, bool found);
+    // keep, when given, keeps the record (the log) before it is shown and returns why it could
+    // not, or nothing; a record that was not kept ends with code 1 and says why.
+    QJsonObject finish(int exitCode, const QString& outcome, bool found,
+                       const std::function<QString(const QJsonObject&)>& keep = {});
+    // The port's device went away during the session (the OS's words): finish says so on
+    // stderr and in the end record.
+    void portLost(const QString& osText);
     // Repeat: the port waits for the next board.
-    void showWaiting(int passed, int failed);
+    void showWaiting(const QString& port, int passed, int failed);
     // Ends the live line, so that what follows starts on a line of its own.
     void endLiveLine();
 
@@ -53,7 +60,7 @@ public:
 private:
     void phase(const QString& name);
     void changed(bool phaseChanged);
-    void emitRecord(const QJsonObject& record);
+    void emitRecord(QJsonObject record);
     void drawLive(bool force);
     QJsonObject deviceJson() const;
 
@@ -61,6 +68,7 @@ private:
     BoardProgress progress_;
     QString resultText_;
     QString portFailure_;
+    QString portLost_;
     QElapsedTimer started_;
     QElapsedTimer phaseStarted_;
     QElapsedTimer lastDraw_;

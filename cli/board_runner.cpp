@@ -11,13 +11,20 @@
 #include "session/search.h"
 #include "session/session_state.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <vector>
 
 namespace {
 
-// Repeat: how many unanswered probes in a row mean the board has been taken away.
-constexpr int kRemovedAfterMisses = 3;
+// Repeat: a board counts as taken off once its port is gone, or once it sent nothing at all
+// for this long while probed every kProbeReplyWait. A bootloader answers a probe within a few
+// ms; a loaded host only delays our reading, and bytes that came meanwhile wait in the
+// driver's queue, so only a board that really stopped answering gives a second of silence.
+constexpr std::chrono::milliseconds kRemovedAfterSilence{1000};
+// ... and over at least this many probes: a host stalled for a second has sent only one.
+constexpr int kRemovedAfterProbes = 8;
 // Repeat: the pause between looks at a port that has no device.
 constexpr int kAbsentPortPauseMs = 200;
 
@@ -46,9 +53,35 @@ bool BootloaderAnswers(int index) {
     return WaitReply(static_cast<int>(kProbeReplyWait.count())) == kWaitAccepted;
 }
 
+// Reads and drops what the board sent: any byte at all (an identity, a late one, the rest of a
+// text block, an 'N') shows that it is still there.
+bool AnythingArrived(int index) {
+    std::uint8_t buffer[kRxBufferSize];
+    bool any = false;
+    while (ReadPort(index, buffer, kRxBufferSize) > 0)
+        any = true;
+    return any;
+}
+
 void WaitForRemoval(int index) {
-    for (int misses = 0; misses < kRemovedAfterMisses && !console_os::StopRequested();)
-        misses = BootloaderAnswers(index) ? 0 : misses + 1;
+    QElapsedTimer silence;
+    silence.start();
+    int unanswered = 0;
+    while (!console_os::StopRequested()) {
+        if (FlushPort(static_cast<std::int16_t>(index)) < 0)
+            return; // the port went away with the board
+        if (AnythingArrived(index)) {
+            silence.restart();
+            unanswered = 0;
+        } else if (unanswered >= kRemovedAfterProbes &&
+                   silence.elapsed() >= kRemovedAfterSilence.count()) {
+            return;
+        }
+        CommandBuffer[0] = ProbeByte();
+        WritePort(index, CommandBuffer, 1);
+        ++unanswered;
+        PumpDelay(static_cast<int>(kProbeReplyWait.count()));
+    }
 }
 
 void WaitForBoard(int index) {
@@ -56,68 +89,83 @@ void WaitForBoard(int index) {
     }
 }
 
-// Appends the end record; false (after saying why) when it could not be written.
-bool AppendToLog(const QString& path, const QJsonObject& record) {
+// Appends the end record; why it could not be written, after saying so, or nothing.
+QString AppendToLog(const QString& path, const QJsonObject& record) {
     if (path.isEmpty())
-        return true;
+        return {};
     std::string error;
     const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact);
     if (console_os::AppendLineDurably(path.toStdString(), line.toStdString(), &error))
-        return true;
+        return {};
     Console().endLiveLine();
-    PrintDiagnostic(
-        QStringLiteral("cannot write the log %1: %2").arg(path, QString::fromStdString(error)));
-    return false;
+    const QString reason = QString::fromStdString(error);
+    PrintDiagnostic(QStringLiteral("cannot write the log %1: %2").arg(path, reason));
+    return reason;
 }
 
-// One board from search to outcome; its exit code.
-int UpdateBoard(const PortRun& run, bool* logged) {
+// One board from search to outcome; its exit code. *counted: false for a board the user
+// stopped before anything was written to it (a Ctrl-C during the search of board after board).
+int UpdateBoard(const PortRun& run, bool* logged, bool* counted) {
     BoardConsole& console = Console();
     console.begin(run.port);
     SelectedPortIndex = static_cast<std::int16_t>(run.index);
     const std::int16_t search = SearchDevice(&console, &console);
     if (search == kSearchFound)
         ProgramDevice(&console, &console);
+    if (const std::string lost = PortLostReason(run.index); !lost.empty())
+        console.portLost(QString::fromStdString(lost));
     QString text = console.resultText();
     const ExitCode code = ClassifyOutcome(search, text);
     if (search == kSearchNotFound)
         text = QString::fromLatin1(kNotFoundText);
     if (text.isEmpty())
         text = QStringLiteral("Invalid Port Com");
-    const QJsonObject record = console.finish(code, text, search == kSearchFound);
-    *logged = AppendToLog(run.logPath, record);
-    return code;
+    *logged = true;
+    const QJsonObject record =
+        console.finish(code, text, search == kSearchFound, [&](const QJsonObject& end) {
+            const QString lost = AppendToLog(run.logPath, end);
+            *logged = lost.isEmpty();
+            return lost;
+        });
+    *counted = IsCountedBoard(record);
+    return record.value(QStringLiteral("code")).toInt();
 }
 
 } // namespace
+
+QString LogUnusable(const QString& path) {
+    QFile file(path);
+    // Opened as every record will be (appended, created if missing); nothing is written.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return {};
+    return file.errorString();
+}
 
 int RunPort(const PortRun& run) {
     SelectedPortIndex = static_cast<std::int16_t>(run.index);
     OpenPortIndex = static_cast<std::int16_t>(run.index - 1); // the first search opens it
     bool logged = true;
+    bool counted = true;
     Console().setRepeat(run.repeat);
-    if (!run.repeat) {
-        const int code = UpdateBoard(run, &logged);
-        return code == kExitOk && !logged ? kExitOther : code;
-    }
+    if (!run.repeat)
+        return UpdateBoard(run, &logged, &counted);
 
     std::vector<int> codes;
     int passed = 0;
     for (bool first = true; !console_os::StopRequested(); first = false) {
-        Console().showWaiting(passed, static_cast<int>(codes.size()) - passed);
+        Console().showWaiting(run.port, passed, static_cast<int>(codes.size()) - passed);
         if (!first)
             WaitForRemoval(run.index);
         WaitForBoard(run.index);
         if (console_os::StopRequested())
             break;
-        const int code = UpdateBoard(run, &logged);
-        codes.push_back(code);
+        const int code = UpdateBoard(run, &logged, &counted);
+        if (counted)
+            codes.push_back(code);
         if (code == kExitOk)
             ++passed;
-        if (!logged) {
-            codes.push_back(kExitOther); // a production log with holes is no log: stop
-            break;
-        }
+        if (!logged)
+            break; // a production log with holes is no log
     }
     Console().endLiveLine();
     return CombinedExitCode(codes.data(), static_cast<int>(codes.size()));

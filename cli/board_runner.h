@@ -12,3 +12,7 @@ struct PortRun {
 
 // Runs the update(s) on the port and returns the exit code (cli/outcome.h).
 int RunPort(const PortRun& run);
+
+// Why the log at path cannot be appended to, or nothing when it can: asked before the first
+// probe, so that a shift never flashes boards it cannot record.
+QString LogUnusable(const QString& path);

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace console_os {
 
-// From now on Ctrl-C (and a polite termination request) only asks the running session to
-// stop; StopRequested() tells whether one came.
+// Text written to a console shows as UTF-8 (Windows consoles start in a legacy code page).
+void UseUtf8Console();
+
+// From now on Ctrl-C, a closed terminal and a polite termination request only ask the running
+// session to stop; StopRequested() tells whether one came.
 void CatchStopSignals();
 // Also stop when standard input ends or a line arrives on it: the way a parent process stops
 // its children on every platform, and a child whose parent died does not go on flashing.
@@ -21,12 +25,29 @@ bool StdoutIsTerminal();
 bool StderrIsTerminal();
 // The terminal's width in columns; 80 when it cannot be told.
 int TerminalColumns();
-// Lets the terminal interpret the cursor and erase sequences of the live line (Windows
-// consoles need asking); false when it cannot.
+// Readies the terminal for the live line (Windows consoles are asked to interpret escape
+// sequences); false when it cannot show one.
 bool EnableTerminalSequences();
+
+// The live line and a gang's table, redrawn in place on a terminal (the texts are UTF-8,
+// narrower than the terminal, with colours as "ESC [ n m" only). RewriteLine rewrites the row the
+// cursor is on and leaves the cursor after the text; RewriteRows goes up rowsAbove rows and
+// rewrites the rows below, the cursor then on the row after them. Windows consoles are driven
+// through the console API, since not all of them honour cursor and erase sequences (Wine's does
+// not).
+void RewriteLine(const std::string& text);
+void RewriteRows(const std::vector<std::string>& rows, int rowsAbove);
+// Goes up rowsAbove rows to the first column and erases from there to the end of the screen.
+void EraseRows(int rowsAbove);
 
 // Appends one whole line to the file at path (created if missing) with a single append
 // write, and waits until it is on the disk. False, with the OS's words in *error, on failure.
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error);
+
+#ifdef _WIN32
+// The console control handler that CatchStopSignals installs; a closing console, a logoff or a
+// shutdown keeps it waiting while the session ends.
+int __stdcall OnConsoleControl(unsigned long type);
+#endif
 
 } // namespace console_os

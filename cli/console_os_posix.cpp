@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -21,13 +22,20 @@ extern "C" void OnStopSignal(int) {
 }
 } // namespace
 
+void UseUtf8Console() {
+    // A terminal's encoding is its own: Qt's output is UTF-8, as the locale says.
+}
+
 void CatchStopSignals() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or a dropped ssh session (SIGHUP) and a polite kill (SIGTERM) stop as
+    // Ctrl-C does: the session ends at its next wait and writes its record, instead of dying
+    // in the middle of a frame.
+    for (const int number : {SIGINT, SIGHUP, SIGTERM})
+        sigaction(number, &action, nullptr);
     // A parent that went away must not kill us in the middle of a frame through a write to a
     // closed pipe; the write fails instead and the session ends at its next wait.
     signal(SIGPIPE, SIG_IGN);
@@ -71,6 +79,28 @@ int TerminalColumns() {
 
 bool EnableTerminalSequences() {
     return true;
+}
+
+void RewriteLine(const std::string& text) {
+    const std::string bytes = "\r" + text + "\x1b[K";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+void RewriteRows(const std::vector<std::string>& rows, int rowsAbove) {
+    std::string bytes;
+    if (rowsAbove > 0)
+        bytes += "\x1b[" + std::to_string(rowsAbove) + "A";
+    for (const std::string& row : rows)
+        bytes += "\r" + row + "\x1b[K\n";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+void EraseRows(int rowsAbove) {
+    const std::string bytes = "\x1b[" + std::to_string(rowsAbove) + "A\r\x1b[J";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
 }
 
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error) {

@@ -2,6 +2,7 @@
 #include "cli/board_console.h"
 #include "cli/console_os.h"
 #include "cli/outcome.h"
+#include "cli/release_info.h"
 
 #include "catalogue/catalogue.h"
 #include "serial/comport.h"
@@ -23,7 +24,9 @@ std::int32_t ImagePanelIndex = 3;
 
 namespace {
 
-constexpr qint64 kLiveRedrawMs = 100; // the live line is redrawn at most this often
+// The live line is redrawn at most this often: a few times a second is all an eye reads, and
+// some consoles (Wine's) take long over each write.
+constexpr qint64 kLiveRedrawMs = 250;
 
 QString Timestamp() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
@@ -162,7 +165,13 @@ void BoardConsole::result(const QString& text) {
 void BoardConsole::portFailure(const QString& reason) {
     portFailure_ = reason;
     endLiveLine();
-    PrintDiagnostic(QStringLiteral("%1: Invalid Port Com: %2").arg(progress_.port, reason));
+    // The reason may name the process holding the port: its name is outside text.
+    PrintDiagnostic(
+        QStringLiteral("%1: Invalid Port Com: %2").arg(progress_.port, VisibleText(reason)));
+}
+
+void BoardConsole::portLost(const QString& osText) {
+    portLost_ = QStringLiteral("the port went away (unplugged?): %1").arg(osText);
 }
 
 void BoardConsole::status(const QString&) {
@@ -182,10 +191,11 @@ void BoardConsole::identity(const QString& line, const std::optional<QString>& b
         record.insert(QStringLiteral("line"), line);
         emitRecord(record);
     } else if (mode_ == OutputMode::kPlain) {
-        PrintLine(
-            QStringLiteral("%1: %2%3")
-                .arg(progress_.port, line,
-                     boardText_.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(boardText_)));
+        PrintLine(QStringLiteral("%1: %2%3")
+                      .arg(progress_.port, VisibleText(line),
+                           boardText_.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" (%1)").arg(VisibleText(boardText_))));
     } else {
         drawLive(true);
     }
@@ -234,7 +244,8 @@ void BoardConsole::changed(bool phaseChanged) {
     }
 }
 
-void BoardConsole::emitRecord(const QJsonObject& record) {
+void BoardConsole::emitRecord(QJsonObject record) {
+    record.insert(QStringLiteral("release"), ReleaseJson()); // every record names its release
     PrintLine(QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
 }
 
@@ -245,9 +256,7 @@ void BoardConsole::drawLive(bool force) {
         return;
     lastDraw_.start();
     const QString line = RenderLine(progress_, console_os::TerminalColumns() - 1);
-    const QByteArray bytes = "\r" + line.toUtf8() + "\x1b[K";
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    console_os::RewriteLine(line.toStdString());
     liveShown_ = true;
 }
 
@@ -259,15 +268,12 @@ void BoardConsole::endLiveLine() {
     liveShown_ = false;
 }
 
-QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool found) {
+QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool found,
+                                 const std::function<QString(const QJsonObject&)>& keep) {
     if (!progress_.repeat)
         drawLive(true); // where the run ended, not up to a redraw's interval before
     progress_.phase = QStringLiteral("done");
     progress_.outcome = outcome;
-    if (exitCode == 0)
-        ++progress_.passed;
-    else
-        ++progress_.failed;
 
     // A board its search found has an identity, even when the run ended before the identity
     // line was shown (an unknown chip).
@@ -293,30 +299,43 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     record.insert(QStringLiteral("code"), exitCode);
     if (!portFailure_.isEmpty())
         record.insert(QStringLiteral("port_failure"), portFailure_);
+    else if (!portLost_.isEmpty()) // a port that could not be used was never had
+        record.insert(QStringLiteral("port_lost"), portLost_);
+    record.insert(QStringLiteral("release"), ReleaseJson());
+    // A board whose record could not be kept is not a board the shift can count as done.
+    if (const QString lost = keep ? keep(record) : QString(); !lost.isEmpty()) {
+        exitCode = kExitOther;
+        record.insert(QStringLiteral("code"), exitCode);
+        record.insert(QStringLiteral("log_failure"), lost);
+    }
+    if (exitCode == 0)
+        ++progress_.passed;
+    else if (IsCountedBoard(record)) // not one stopped before anything was written to it
+        CountFailure(progress_, outcome, exitCode);
 
-    switch (mode_) {
-    case OutputMode::kLive:
+    if (mode_ == OutputMode::kLive) {
         // One board leaves its line where the run ended (the block of a failure); board
         // after board, the line shows the outcome and the running count.
         if (progress_.repeat)
             drawLive(true);
         endLiveLine();
-        PrintLine(outcome + UnansweredNote());
-        break;
-    case OutputMode::kPlain:
-        PrintLine(outcome + UnansweredNote());
-        break;
-    case OutputMode::kJson:
-        emitRecord(record);
-        break;
     }
+    // Below the line where the run ended, above its outcome.
+    if (record.contains(QStringLiteral("port_lost")))
+        PrintDiagnostic(QStringLiteral("%1: %2").arg(progress_.port, portLost_));
+    if (mode_ == OutputMode::kJson)
+        emitRecord(record);
+    else
+        PrintLine(outcome + UnansweredNote());
     return record;
 }
 
-void BoardConsole::showWaiting(int passed, int failed) {
+void BoardConsole::showWaiting(const QString& port, int passed, int failed) {
+    progress_.port = port; // before the first board too
     progress_.passed = passed;
     progress_.failed = failed;
-    progress_.identity.clear();
+    if (!progress_.lastFailed)
+        progress_.identity.clear(); // a failed board is named until the next one begins
     if (mode_ == OutputMode::kPlain)
         PrintLine(QStringLiteral("%1: waiting for the next board (passed %2, failed %3)")
                       .arg(progress_.port)

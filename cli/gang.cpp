@@ -3,6 +3,7 @@
 #include "cli/board_progress.h"
 #include "cli/console_os.h"
 #include "cli/outcome.h"
+#include "cli/release_info.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -10,18 +11,29 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 namespace {
 
-constexpr int kTableRedrawMs = 100;
+constexpr int kTableRedrawMs = 250; // a few times a second, as the live line
+
+// A child that did not exit by itself: what the system tells of it.
+#ifdef Q_OS_WIN
+constexpr char kDiedText[] = "the port's process died (status %1)";
+#else
+constexpr char kDiedText[] = "the port's process was killed (signal %1)";
+#endif
 
 struct Child {
     QString port;
     std::unique_ptr<QProcess> process;
     BoardProgress row;
-    QByteArray diagnostics; // its stderr, shown below the table when it is done
+    QByteArray partialDiagnostic; // the start of a stderr line still to come
+    QString lastDiagnostic;       // its last whole stderr line: the likely reason it stopped
+    std::vector<int> endCodes;    // of the end records it wrote
+    bool boardOpen = false;       // a board began and its end record has not come
     bool done = false;
     int exitCode = kExitOther;
     bool stopSent = false;
@@ -47,7 +59,11 @@ public:
 private:
     void readRecords(Child& child);
     void readDiagnostics(Child& child);
+    void printDiagnostic(const QByteArray& text);
+    void failedToStart(Child& child);
     void finished(Child& child, int exitCode, QProcess::ExitStatus status);
+    bool allDone() const;
+    void stopAll();
     void tick();
     void drawTable();
     void printPlain(const Child& child, const BoardProgress& before, const QJsonObject& record);
@@ -58,6 +74,7 @@ private:
     QEventLoop loop_;
     int tableLines_ = 0;
     bool dirty_ = true;
+    bool startFailed_ = false;
 };
 
 int Gang::run() {
@@ -77,25 +94,29 @@ int Gang::run() {
             [this, c](int code, QProcess::ExitStatus status) { finished(*c, code, status); });
         QObject::connect(c->process.get(), &QProcess::errorOccurred,
                          [this, c](QProcess::ProcessError e) {
-                             if (e == QProcess::FailedToStart) {
-                                 c->diagnostics += QStringLiteral("%1: cannot start %2\n")
-                                                       .arg(c->port, c->process->program())
-                                                       .toUtf8();
-                                 finished(*c, kExitOther, QProcess::CrashExit);
-                             }
+                             if (e == QProcess::FailedToStart)
+                                 failedToStart(*c);
                          });
         children_.push_back(std::move(child));
     }
     // Every child starts before any is waited for: a port that fails holds nobody back.
-    for (auto& child : children_)
-        child->process->start(QCoreApplication::applicationFilePath(),
-                              ChildArguments(options_, child->port));
+    for (auto& child : children_) {
+        if (!startFailed_) {
+            child->process->start(QCoreApplication::applicationFilePath(),
+                                  ChildArguments(options_, child->port));
+        } else {
+            child->done = true; // a gang short of a port is not the gang asked for
+            MarkStopped(child->row, QStringLiteral("not started"), false, kExitOther);
+        }
+    }
 
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [this] { tick(); });
     timer.start(kTableRedrawMs);
     tick();
-    loop_.exec();
+    // A start can fail before the loop runs; a quit then would be lost and the loop never end.
+    if (!allDone())
+        loop_.exec();
     timer.stop();
     dirty_ = true;
     drawTable();
@@ -107,18 +128,14 @@ int Gang::run() {
         passed += child->row.passed;
         failed += child->row.failed;
         codes.push_back(child->exitCode);
-        if (!child->diagnostics.isEmpty())
-            std::fwrite(child->diagnostics.constData(), 1,
-                        static_cast<std::size_t>(child->diagnostics.size()), stderr);
     }
     if (mode_ != OutputMode::kJson) {
         PrintLine(QStringLiteral("passed %1, failed %2").arg(passed).arg(failed));
         for (const auto& child : children_)
-            if (child->exitCode != kExitOk)
-                PrintLine(QStringLiteral("%1: %2 (exit %3)")
-                              .arg(child->port, child->row.outcome.trimmed())
-                              .arg(child->exitCode));
+            PrintLine(PortSummary(child->row));
     }
+    if (startFailed_)
+        return kExitOther;
     return CombinedExitCode(codes.data(), static_cast<int>(codes.size()));
 }
 
@@ -130,6 +147,13 @@ void Gang::readRecords(Child& child) {
         const QJsonObject record = QJsonDocument::fromJson(line).object();
         if (record.isEmpty())
             continue;
+        const QString kind = record.value(QStringLiteral("record")).toString();
+        if (kind == QLatin1String("begin")) {
+            child.boardOpen = true;
+        } else if (kind == QLatin1String("end")) {
+            child.boardOpen = false;
+            child.endCodes.push_back(record.value(QStringLiteral("code")).toInt());
+        }
         const BoardProgress before = child.row;
         ApplyRecord(record, child.row);
         dirty_ = true;
@@ -144,23 +168,61 @@ void Gang::printPlain(const Child& child, const BoardProgress& before, const QJs
     const QString kind = record.value(QStringLiteral("record")).toString();
     const BoardProgress& now = child.row;
     if (kind == QLatin1String("identity")) {
-        PrintLine(QStringLiteral("%1: %2").arg(child.port, now.identity));
+        QString line = QStringLiteral("%1: %2").arg(child.port, VisibleText(now.identity));
+        const QJsonValue text = record.value(QStringLiteral("text"));
+        if (text.isString() && !text.toString().isEmpty())
+            line += QStringLiteral(" (%1)").arg(VisibleText(text.toString()));
+        PrintLine(line);
     } else if (kind == QLatin1String("progress") && now.phase != before.phase) {
         QString line = QStringLiteral("%1: %2").arg(child.port, now.phase);
         if (now.phase == QLatin1String("program"))
             line += QStringLiteral(", %1 blocks").arg(now.blocks);
         PrintLine(line);
     } else if (kind == QLatin1String("end")) {
-        PrintLine(QStringLiteral("%1: %2").arg(child.port, now.outcome));
+        PrintLine(QStringLiteral("%1: %2").arg(child.port, VisibleText(now.outcome)));
     }
 }
 
 void Gang::readDiagnostics(Child& child) {
-    const QByteArray text = child.process->readAllStandardError();
-    if (mode_ == OutputMode::kLive)
-        child.diagnostics += text; // would tear the table; shown below it at the end
-    else
-        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    child.partialDiagnostic += child.process->readAllStandardError();
+    const qsizetype end = child.partialDiagnostic.lastIndexOf('\n');
+    if (end < 0)
+        return;
+    const QByteArray lines = child.partialDiagnostic.left(end + 1);
+    child.partialDiagnostic.remove(0, end + 1);
+    const QList<QByteArray> split = lines.trimmed().split('\n');
+    if (!split.isEmpty())
+        child.lastDiagnostic = QString::fromUtf8(split.last()).trimmed();
+    printDiagnostic(lines);
+}
+
+// A diagnostic as it happens; in the live table it goes above the table, which is redrawn
+// below it.
+void Gang::printDiagnostic(const QByteArray& text) {
+    if (mode_ == OutputMode::kLive && tableLines_ > 0) {
+        console_os::EraseRows(tableLines_);
+        tableLines_ = 0;
+        dirty_ = true;
+    }
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    std::fflush(stderr);
+    drawTable();
+}
+
+void Gang::failedToStart(Child& child) {
+    if (child.done)
+        return;
+    child.done = true;
+    child.exitCode = kExitOther;
+    startFailed_ = true;
+    const QString reason = QStringLiteral("cannot start %1: %2")
+                               .arg(child.process->program(), child.process->errorString());
+    child.lastDiagnostic = reason;
+    MarkStopped(child.row, VisibleText(reason), false, kExitOther);
+    printDiagnostic(QStringLiteral("%1: %2\n").arg(child.port, reason).toUtf8());
+    stopAll();
+    if (allDone())
+        loop_.quit();
 }
 
 void Gang::finished(Child& child, int exitCode, QProcess::ExitStatus status) {
@@ -168,30 +230,60 @@ void Gang::finished(Child& child, int exitCode, QProcess::ExitStatus status) {
         return;
     readRecords(child);
     readDiagnostics(child);
+    if (!child.partialDiagnostic.isEmpty()) {
+        child.partialDiagnostic += '\n';
+        readDiagnostics(child);
+    }
     child.done = true;
     child.exitCode = status == QProcess::NormalExit ? exitCode : kExitOther;
-    if (child.row.phase != QLatin1String("done") && child.exitCode != kExitOk) {
-        child.row.phase = QStringLiteral("done");
-        if (child.row.outcome.isEmpty())
-            child.row.outcome = QStringLiteral("ended with exit code %1").arg(child.exitCode);
+    // A child that ended in the middle of a board, or with a code its own records do not
+    // explain, did not finish its work: its row must not keep the last board's outcome.
+    const bool unexplained = child.exitCode != kExitOk && child.exitCode != kExitStopped &&
+                             std::find(child.endCodes.begin(), child.endCodes.end(),
+                                       child.exitCode) == child.endCodes.end();
+    const bool noBoard = !options_.repeat && child.endCodes.empty();
+    if (status != QProcess::NormalExit || child.boardOpen || noBoard || unexplained) {
+        QString reason = status == QProcess::NormalExit
+                             ? QStringLiteral("exit code %1").arg(exitCode)
+                             : QString::fromLatin1(kDiedText).arg(exitCode);
+        if (status == QProcess::NormalExit && !child.lastDiagnostic.isEmpty())
+            reason += QStringLiteral(", ") + child.lastDiagnostic;
+        MarkStopped(child.row, VisibleText(reason), child.boardOpen, child.exitCode);
+        if (mode_ == OutputMode::kPlain)
+            PrintLine(QStringLiteral("%1: %2").arg(child.port, child.row.outcome));
+        else if (mode_ == OutputMode::kJson)
+            PrintLine(QString::fromUtf8(
+                QJsonDocument(QJsonObject{{QStringLiteral("record"), QStringLiteral("stopped")},
+                                          {QStringLiteral("port"), child.port},
+                                          {QStringLiteral("reason"), reason},
+                                          {QStringLiteral("code"), child.exitCode},
+                                          {QStringLiteral("release"), ReleaseJson()}})
+                    .toJson(QJsonDocument::Compact)));
     }
     dirty_ = true;
-    for (const auto& c : children_)
-        if (!c->done)
-            return;
-    loop_.quit();
+    drawTable();
+    if (allDone())
+        loop_.quit();
+}
+
+bool Gang::allDone() const {
+    return std::all_of(children_.begin(), children_.end(),
+                       [](const std::unique_ptr<Child>& c) { return c->done; });
+}
+
+// A child stops when its input ends; on a terminal Ctrl-C has reached it already.
+void Gang::stopAll() {
+    for (auto& child : children_) {
+        if (!child->done && !child->stopSent && child->process->state() != QProcess::NotRunning) {
+            child->process->closeWriteChannel();
+            child->stopSent = true;
+        }
+    }
 }
 
 void Gang::tick() {
-    if (console_os::StopRequested()) {
-        // A child stops when its input ends; on a terminal Ctrl-C has reached it already.
-        for (auto& child : children_) {
-            if (!child->done && !child->stopSent && child->process->state() == QProcess::Running) {
-                child->process->closeWriteChannel();
-                child->stopSent = true;
-            }
-        }
-    }
+    if (console_os::StopRequested())
+        stopAll();
     drawTable();
 }
 
@@ -200,14 +292,11 @@ void Gang::drawTable() {
         return;
     dirty_ = false;
     const int width = console_os::TerminalColumns() - 1;
-    QByteArray out;
-    if (tableLines_ > 0)
-        out += "\x1b[" + QByteArray::number(tableLines_) + "A"; // back to the table's first row
+    std::vector<std::string> rows;
     for (const auto& child : children_)
-        out += "\r" + RenderLine(child->row, width).toUtf8() + "\x1b[K\n";
+        rows.push_back(RenderLine(child->row, width).toStdString());
+    console_os::RewriteRows(rows, tableLines_); // back to the table's first row
     tableLines_ = static_cast<int>(children_.size());
-    std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout);
-    std::fflush(stdout);
 }
 
 } // namespace

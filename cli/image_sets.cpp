@@ -9,10 +9,10 @@ namespace {
 
 std::vector<ImageSetInfo> Sets;
 
+// Empty when the set has no such bytes: the hash of nothing would pass for stored bytes.
 QString Sha256(const std::uint8_t* data, std::int32_t size) {
     if (data == nullptr || size <= 0)
-        return QString::fromLatin1(
-            QCryptographicHash::hash(QByteArrayView(), QCryptographicHash::Sha256).toHex());
+        return {};
     return QString::fromLatin1(
         QCryptographicHash::hash(QByteArrayView(data, size), QCryptographicHash::Sha256).toHex());
 }
@@ -55,9 +55,12 @@ ImageSetInfo ImageSetFor(std::uint8_t chipCode, std::uint8_t boardCode) {
 QJsonObject ImageSetJson(const ImageSetInfo& set) {
     if (set.row < 0)
         return {};
+    const auto hash = [](const QString& sha) {
+        return sha.isEmpty() ? QJsonValue() : QJsonValue(sha);
+    };
     return {{QStringLiteral("row"), set.row},
             {QStringLiteral("family"), set.family},
-            {QStringLiteral("image_sha256"), set.imageSha256},
-            {QStringLiteral("fix_sha256"), set.fixSha256},
-            {QStringLiteral("eeprom_sha256"), set.eepromSha256}};
+            {QStringLiteral("image_sha256"), hash(set.imageSha256)},
+            {QStringLiteral("fix_sha256"), hash(set.fixSha256)},
+            {QStringLiteral("eeprom_sha256"), hash(set.eepromSha256)}};
 }

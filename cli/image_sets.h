@@ -11,8 +11,8 @@ struct ImageSetInfo {
     int chipSlot = 0;
     QString family; // "24HJ64"
     QString imageSha256;
-    QString fixSha256;
-    QString eepromSha256;
+    QString fixSha256;    // empty when the set has no fix bytes
+    QString eepromSha256; // empty when the set has no EEPROM bytes
 };
 
 // Hashes every image set of the catalogue as the release stores it. Called once at start,

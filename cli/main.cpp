@@ -6,6 +6,7 @@
 #include "cli/image_sets.h"
 #include "cli/options.h"
 #include "cli/outcome.h"
+#include "cli/release_info.h"
 
 #include "catalogue/catalogue.h"
 #include "catalogue/device_listing.h"
@@ -21,7 +22,8 @@
 
 namespace {
 
-void PrintJson(const QJsonObject& record) {
+void PrintJson(QJsonObject record) {
+    record.insert(QStringLiteral("release"), ReleaseJson());
     PrintLine(QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
 }
 
@@ -65,9 +67,11 @@ int ListPorts(bool json) {
                                            QString::fromStdString(check.holder->name)}});
             PrintJson(record);
         } else {
-            PrintLine(
-                QStringLiteral("%1 %2 %3")
-                    .arg(name.leftJustified(7), PortStateLabel(check).leftJustified(28), friendly));
+            // The names come from drivers and other processes: shown, never obeyed.
+            PrintLine(QStringLiteral("%1 %2 %3")
+                          .arg(VisibleText(name).leftJustified(7),
+                               VisibleText(PortStateLabel(check)).leftJustified(28),
+                               VisibleText(friendly)));
         }
     }
     ClosePortDevices(std::move(devices));
@@ -76,6 +80,13 @@ int ListPorts(bool json) {
 
 // The device list dialog's lines, then every image set with its hashes.
 int ListImages(bool json) {
+    if (json) {
+        PrintJson({{QStringLiteral("record"), QStringLiteral("release")}});
+    } else {
+        for (const QString& line : ReleaseLines())
+            PrintLine(line);
+        PrintLine(QString());
+    }
     const QStringList lines = DeviceListingLines();
     for (const QString& line : lines) {
         if (json)
@@ -96,8 +107,11 @@ int ListImages(bool json) {
                 QStringLiteral("row %1  %2  ").arg(set.row, -3).arg(set.family.leftJustified(6));
             const QString blank(head.size(), QLatin1Char(' '));
             PrintLine(head + QStringLiteral("image   ") + set.imageSha256);
-            PrintLine(blank + QStringLiteral("fix     ") + set.fixSha256);
-            PrintLine(blank + QStringLiteral("eeprom  ") + set.eepromSha256);
+            const auto hash = [](const QString& sha) {
+                return sha.isEmpty() ? QStringLiteral("none") : sha;
+            };
+            PrintLine(blank + QStringLiteral("fix     ") + hash(set.fixSha256));
+            PrintLine(blank + QStringLiteral("eeprom  ") + hash(set.eepromSha256));
         }
     }
     return kExitOk;
@@ -107,6 +121,7 @@ int ListImages(bool json) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    console_os::UseUtf8Console();
     const ParsedOptions parsed = ParseOptions(QCoreApplication::arguments().mid(1));
     if (!parsed.error.isEmpty()) {
         PrintDiagnostic(
@@ -118,9 +133,24 @@ int main(int argc, char** argv) {
         std::fputs(UsageText().toUtf8().constData(), stdout);
         return kExitOk;
     }
+    if (!options.logPath.isEmpty()) {
+        // Before the first probe: a shift that cannot be recorded must not flash a board.
+        if (const QString why = LogUnusable(options.logPath); !why.isEmpty()) {
+            PrintDiagnostic(QStringLiteral("quillet-cli: cannot append to the log %1: %2")
+                                .arg(options.logPath, why));
+            return kExitUsage;
+        }
+    }
 
     BuildImageCatalogue();
     RememberStoredImageSets(); // before any run writes its reset patch into an image
+    RememberRelease();
+    if (options.version) {
+        PrintLine(QStringLiteral("quillet-cli %1").arg(QStringLiteral(QUILLET_TOOL_VERSION)));
+        for (const QString& line : ReleaseLines())
+            PrintLine(line);
+        return kExitOk;
+    }
     if (options.list)
         return ListPorts(options.json);
     if (options.images)

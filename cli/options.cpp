@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <limits>
 
 namespace {
 
@@ -18,17 +19,22 @@ const QCommandLineOption kLog(QStringLiteral("log"), QString(), QStringLiteral("
 const QCommandLineOption kList(QStringLiteral("list"));
 const QCommandLineOption kImages(QStringLiteral("images"));
 const QCommandLineOption kHelp(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+const QCommandLineOption kVersion(QStringLiteral("version"));
 const QCommandLineOption kChild(QStringLiteral("child"));
 
-// "COM3" or "\\.\COM3": its number, when it is one of the driver's ports.
+// "COM3" or "\\.\COM3": its number, which may lie past the driver's ports (INT_MAX when it
+// is too long to read).
 std::optional<int> ComNumber(const QString& name) {
-    static const QRegularExpression com(QStringLiteral(R"(^(?:\\\\\.\\)?COM([0-9]{1,3})$)"),
+    static const QRegularExpression com(QStringLiteral(R"(^(?:\\\\\.\\)?COM([0-9]+)$)"),
                                         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = com.match(name);
     if (!match.hasMatch())
         return std::nullopt;
-    const int number = match.captured(1).toInt();
-    if (number < 1 || number > kPortCount)
+    bool ok = false;
+    const int number = match.captured(1).toInt(&ok);
+    if (!ok)
+        return std::numeric_limits<int>::max();
+    if (number < 1)
         return std::nullopt;
     return number;
 }
@@ -38,7 +44,8 @@ std::optional<int> ComNumber(const QString& name) {
 ParsedOptions ParseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions({kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kChild});
+    parser.addOptions(
+        {kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kVersion, kChild});
     ParsedOptions parsed;
     if (!parser.parse(QStringList{QStringLiteral("quillet-cli")} + arguments)) {
         parsed.error = parser.errorText();
@@ -53,8 +60,9 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     o.list = parser.isSet(kList);
     o.images = parser.isSet(kImages);
     o.help = parser.isSet(kHelp);
+    o.version = parser.isSet(kVersion);
     o.child = parser.isSet(kChild);
-    if (o.help)
+    if (o.help || o.version)
         return parsed;
     if (!parser.positionalArguments().isEmpty()) {
         parsed.error =
@@ -84,6 +92,13 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     }
     QList<int> indices;
     for (const QString& port : o.ports) {
+        if (const std::optional<int> number = ComNumber(port); number && *number > kPortCount) {
+            parsed.error = QStringLiteral("'%1' is past the last COM port that can be opened "
+                                          "(COM%2).")
+                               .arg(port)
+                               .arg(kPortCount);
+            return parsed;
+        }
         const std::optional<int> index = PortIndexOf(port);
         if (!index) {
             parsed.error = QStringLiteral("'%1' is no COM port (COM1 to COM%2, or a serial device "
@@ -103,7 +118,7 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
 
 std::optional<int> PortIndexOf(const QString& port) {
     if (const std::optional<int> number = ComNumber(port))
-        return *number - 1;
+        return *number <= kPortCount ? std::optional<int>(*number - 1) : std::nullopt;
     const QString directory = QString::fromStdString(ComDirectory());
     if (!directory.isEmpty()) {
         // Only the directory's own entries are ports then, as for the driver.
@@ -111,9 +126,11 @@ std::optional<int> PortIndexOf(const QString& port) {
         if (QDir(info.absolutePath()) != QDir(directory))
             return std::nullopt;
         const std::optional<int> number = ComNumber(info.fileName());
-        return number ? std::optional<int>(*number - 1) : std::nullopt;
+        return number && *number <= kPortCount ? std::optional<int>(*number - 1) : std::nullopt;
     }
-    return ComIndexOfDevice(QDir::cleanPath(port).toStdString());
+    // Windows reads "COM300" as a device name too: past the driver's ports it is none.
+    const std::optional<int> index = ComIndexOfDevice(QDir::cleanPath(port).toStdString());
+    return index && *index < kPortCount ? index : std::nullopt;
 }
 
 QString UsageText() {
@@ -122,6 +139,7 @@ QString UsageText() {
         "                   [--log FILE]\n"
         "       quillet-cli --list [--json]\n"
         "       quillet-cli --images [--json]\n"
+        "       quillet-cli --version\n"
         "\n"
         "Updates the board on each PORT (COM3, or a device such as /dev/ttyUSB0) with this\n"
         "release's firmware. Several --port options update their boards at the same time.\n"
@@ -134,6 +152,7 @@ QString UsageText() {
         "  --log FILE   append each board's end record (JSON) to FILE\n"
         "  --list       the serial ports and their states\n"
         "  --images     the release's device list and its image sets' SHA-256\n"
+        "  --version    this tool's version and the release it carries\n"
         "  --help       this text\n"
         "\n"
         "Exit codes: 0 Program Ok; 1 log or child process failed; 2 usage error;\n"

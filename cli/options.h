@@ -14,6 +14,7 @@ struct CliOptions {
     bool list = false;
     bool images = false;
     bool help = false;
+    bool version = false;
     bool child = false; // one port of a gang, run by its parent
 };
 

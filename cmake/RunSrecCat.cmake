@@ -13,9 +13,17 @@ else()
     set(format -intel)
 endif()
 
+# A HEX file with CR line ends only is read from the tool's copy with LF ends, same lines;
+# messages name the file itself.
+set(input ${HEX})
+if(EXISTS ${PREFIX}.records)
+    set(input ${PREFIX}.records)
+endif()
+
 set(warned FALSE)
 function(run_srec_cat)
     execute_process(COMMAND ${SREC_CAT} ${ARGN} RESULT_VARIABLE result ERROR_VARIABLE error)
+    string(REPLACE "${input}" "${HEX}" error "${error}")
     if(NOT result EQUAL 0)
         string(STRIP "${error}" error)
         string(REGEX REPLACE "\n[ \t]*" " " error "${error}") # srec_cat wraps long messages
@@ -43,17 +51,17 @@ endfunction()
 if(EXISTS ${PREFIX}.config)
     set(configuration
         -generate 4 8 -constant-little-endian
-            -minimum-address "(" ${HEX} ${format} @${PREFIX}.config ")" 4
+            -minimum-address "(" ${input} ${format} @${PREFIX}.config ")" 4
         -generate 8 12 -constant-little-endian
-            -maximum-address "(" ${HEX} ${format} @${PREFIX}.config ")" 4)
+            -maximum-address "(" ${input} ${format} @${PREFIX}.config ")" 4)
 else()
     set(configuration -generate 4 12 -constant 0)
 endif()
 run_srec_cat(-generate 0 4 -constant-little-endian
-                 -minimum-address "(" ${HEX} ${format} @${PREFIX}.outside ")" 4
+                 -minimum-address "(" ${input} ${format} @${PREFIX}.outside ")" 4
              ${configuration}
              -generate 12 16 -constant-little-endian
-                 -maximum-address "(" ${HEX} ${format} @${PREFIX}.crop ")" 4
+                 -maximum-address "(" ${input} ${format} @${PREFIX}.crop ")" 4
              -o ${PREFIX}.info -binary)
 
 # The programmable range, gaps filled with 0xFF from address 0 up to the last byte of data.
@@ -62,7 +70,7 @@ string(SUBSTRING "${info}" 24 8 end)
 if(end STREQUAL "00000000")
     file(WRITE ${PREFIX}.bin "") # no data in the range: srec_cat would read 0..0 as "all"
 else()
-    run_srec_cat(${HEX} ${format} @${PREFIX}.crop
-                 -fill 0xFF 0 -maximum-address "(" ${HEX} ${format} @${PREFIX}.crop ")"
+    run_srec_cat(${input} ${format} @${PREFIX}.crop
+                 -fill 0xFF 0 -maximum-address "(" ${input} ${format} @${PREFIX}.crop ")"
                  -o ${PREFIX}.bin -binary)
 endif()

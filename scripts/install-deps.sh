@@ -29,6 +29,10 @@ packages=(
     # sources are unpacked by dpkg-source (dpkg-dev) and need perl; the installer is made by
     # NSIS; the program runs under Wine in Xvfb, driven by xdotool and seen by ImageMagick.
     perl nsis xdotool imagemagick unzip
+    # The driver test (scripts/test-drivers.sh): the guest's emulator, its shell and tools,
+    # udevd with its rules for the package's udev rule, socat to take the window's result
+    # datagrams in the guest; xz unpacks Debian's kernel image.
+    qemu-system-x86 busybox-static udev socat xz-utils
     # Signs the Windows programs and checks the signatures (packaging/windows/sign.sh,
     # scripts/test-windows-app.sh makes a throw-away certificate with openssl).
     osslsigncode openssl

@@ -246,11 +246,15 @@ xdotool windowfocus --sync "$w" key alt+F4
 wait "$second" || true
 
 # quillet-cli.exe, with no display: a whole update (exit 0, the same board memory as the Linux
-# run) and a session with no board (exit 4, "Device not Found").
+# run, its log under a name with letters outside ASCII), a session with no board (exit 4,
+# "Device not Found"), and a port past the driver's range (a usage error).
 start_board cli "$WINEPREFIX/dosdevices/com7"
 rc=0
-(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 >"$work/cli.out" 2>"$work/cli.log") || rc=$?
+log="Prüfstand-€.jsonl"
+(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 --log "$log" >"$work/cli.out" 2>"$work/cli.log") || rc=$?
 [ "$rc" = 0 ] || fail "quillet-cli.exe --port COM7 ended with $rc: $(tail -n2 "$work/cli.out")"
+grep -q '"code":0' "$app/$log" 2>/dev/null || fail "quillet-cli.exe did not write its log \"$log\""
+rm -f "$app/$log"
 for part in flash eeprom; do
     [ "$(sha256sum <"$work/linux.$part")" = "$(sha256sum <"$work/cli.$part")" ] ||
         fail "quillet-cli.exe left another board $part than the Linux run"
@@ -259,7 +263,11 @@ rc=0
 (unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM8 >"$work/cli2.out" 2>"$work/cli2.log") || rc=$?
 [ "$rc" = 4 ] || fail "quillet-cli.exe on a port with no board ended with $rc, not 4"
 grep -q 'Device not Found' "$work/cli2.out" || fail "quillet-cli.exe did not say \"Device not Found\""
-echo "quillet-cli.exe: a whole update (exit 0, board memory as on Linux), no board (exit 4)"
+rc=0
+(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM258 >"$work/cli3.out" 2>"$work/cli3.log") || rc=$?
+[ "$rc" = 2 ] && grep -q "past the last COM port" "$work/cli3.log" ||
+    fail "quillet-cli.exe --port COM258 ended with $rc: $(head -n1 "$work/cli3.log")"
+echo "quillet-cli.exe: a whole update (exit 0, board memory as on Linux, its log under a UTF-8 name), no board (exit 4), COM258 (exit 2)"
 
 # What the settings key holds (its values, as reg lists them).
 settings_values() { "$wine" reg query "$settings" 2>/dev/null | grep REG_ | sort; }
@@ -321,7 +329,7 @@ uninstall VANTAR
 [ "$(settings_values)" = "$before" ] || fail "uninstalling VANTAR changed the settings"
 start_board after "$WINEPREFIX/dosdevices/com7"
 rc=0
-(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 >"$work/cli3.out" 2>"$work/cli3.log") || rc=$?
+(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 >"$work/cli4.out" 2>"$work/cli4.log") || rc=$?
 [ "$rc" = 0 ] || fail "MERICON's quillet-cli.exe ended with $rc after VANTAR's uninstall"
 
 # Uninstalling MERICON leaves nothing of either but the settings key.

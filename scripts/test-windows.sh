@@ -2,7 +2,8 @@
 # Cross-builds the Windows platform layer with mingw-w64 and runs its tests under Wine, with
 # no display: the serial calls against the simulated board, which runs natively on a
 # pseudo-terminal that the Wine prefix maps to COM5 (a second one, which hangs up after its
-# first frame, to COM6, and a line that is never read to COM7).
+# first frame, to COM6, and a line that is never read to COM7). Arguments go to the test
+# executable (e.g. --gtest_filter=ConsoleOs.*).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -66,13 +67,31 @@ ln -sfn "$(head -n1 "$work/stalled.out")" "$WINEPREFIX/dosdevices/com7"
 echo "== Windows platform layer under Wine ($("$wine" --version)) =="
 status=0
 QUILLET_WIN_TEST_COM=5 QUILLET_WIN_TEST_HANGUP_COM=6 QUILLET_WIN_TEST_STALLED_COM=7 \
-    "$wine" build-win/quillet_win32_tests.exe 2>"$work/wine-stderr.log" || status=$?
+    "$wine" build-win/quillet_win32_tests.exe "$@" 2>"$work/wine-stderr.log" || status=$?
+# The console tests again on a pseudo-terminal, which gives Wine a console of its own (and
+# the test's output the console's own cursor sequences: kept in a log, shown on failure).
+if [ "$#" -eq 0 ] && [ "$status" -eq 0 ]; then
+    echo "== The console seam on Wine's console =="
+    console=0
+    QUILLET_WIN_TEST_CONSOLE=1 script -qec \
+        "$wine build-win/quillet_win32_tests.exe --gtest_filter=ConsoleOs.*" /dev/null \
+        >"$work/console.log" 2>&1 </dev/null || console=$?
+    if [ "$console" -ne 0 ]; then
+        echo "console tests failed:" >&2
+        sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/console.log" >&2
+        status=1
+    else
+        echo "passed"
+    fi
+fi
 # The installer's grant of the settings key, on a key of its own: Users may set values after it.
-acl_key='Software\QuilletAclTest'
-acl_check() { "$wine" build-win/settings_acl_check.exe "$acl_key"; }
-"$wine" reg add "HKLM\\$acl_key" /f >/dev/null 2>&1
-if acl_check >/dev/null || ! "$wine" build-win/quillet-settings-access.exe "$acl_key" || ! acl_check; then
-    echo "FAILED: quillet-settings-access did not grant Users KEY_SET_VALUE" >&2 && status=1
+if [ "$#" -eq 0 ]; then
+    acl_key='Software\QuilletAclTest'
+    acl_check() { "$wine" build-win/settings_acl_check.exe "$acl_key"; }
+    "$wine" reg add "HKLM\\$acl_key" /f >/dev/null 2>&1
+    if acl_check >/dev/null || ! "$wine" build-win/quillet-settings-access.exe "$acl_key" || ! acl_check; then
+        echo "FAILED: quillet-settings-access did not grant Users KEY_SET_VALUE" >&2 && status=1
+    fi
 fi
 if [ "$status" -ne 0 ]; then
     echo "-- Wine's messages --" >&2

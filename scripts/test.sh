@@ -53,6 +53,9 @@ for variant in release asan; do
     ctest --test-dir "$dir" -j "$jobs" --output-on-failure
 done
 
+# The real serial drivers (ftdi_sio, 8250) in a QEMU guest, unplug included.
+scripts/test-drivers.sh build-test-release
+
 # The whole Windows program and its installer under Wine, against the Linux build's run.
 scripts/test-windows-app.sh build-test-release
 

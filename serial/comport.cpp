@@ -6,7 +6,9 @@
 #include "serial/serial_os.h"
 
 #include <QCoreApplication>
+#include <array>
 #include <chrono>
+#include <string>
 #include <utility>
 
 PortRecord PortTable[kPortCount];
@@ -19,6 +21,9 @@ std::int32_t BaudRate = 115200;
 bool PortHeldBySession = false;
 
 namespace {
+
+// Per port: the OS's words for the vanishing of its device since it was last opened.
+std::array<std::string, kPortCount> LostReasons;
 
 // Line of the session port: 8 data bits, no parity, two stop bits (codes of LineSettings).
 constexpr std::uint8_t kParityNone = 0;
@@ -51,8 +56,11 @@ PortOpenResult Failed(PortFailure failure, serial_os::Status os) {
 // A port whose device vanished is closed, so that FlushPort tells the session at once instead
 // of every later reply wait running out its time.
 void CloseIfGone(int index, const serial_os::Status& status) {
-    if (status.error == serial_os::Error::kGone)
-        ClosePort(index);
+    if (status.error != serial_os::Error::kGone)
+        return;
+    if (OpenRecord(index) != nullptr && LostReasons[index].empty())
+        LostReasons[index] = status.text;
+    ClosePort(index);
 }
 
 // After a slice of a write or drain that did not finish: true to go on waiting, with the
@@ -81,6 +89,7 @@ PortOpenResult OpenPort(int index, int baud, std::uint8_t parityCode, std::uint8
         return Failed(PortFailure::kNoDevice, {serial_os::Error::kAbsent, "no device path"});
     PortRecord& record = PortTable[index];
     ClosePort(index); // a re-open never leaks the old handle
+    LostReasons[index].clear();
 
     const std::string path = ComDevicePath(index);
     if (path.empty())
@@ -172,10 +181,9 @@ std::int16_t FlushPort(std::int16_t index) {
         if (record == nullptr)
             return -2;
     }
-    if (status.error == serial_os::Error::kGone || OpenRecord(index) == nullptr) {
-        ClosePort(index);
+    CloseIfGone(index, status);
+    if (OpenRecord(index) == nullptr)
         return -2;
-    }
     return 0;
 }
 
@@ -216,6 +224,10 @@ PortOpenResult OpenSelectedPort() {
     if (result.port.state == PortState::kFree)
         result.port = {PortState::kFailed, std::nullopt, "the device stopped answering"};
     return result;
+}
+
+std::string PortLostReason(int index) {
+    return InRange(index) ? LostReasons[index] : std::string();
 }
 
 int ReadPort(int index, std::uint8_t* buffer, int capacity) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 struct PortRecord {
     bool open = false; // while the record holds an open, configured handle
@@ -66,6 +67,10 @@ void ClearModemLines(int index);
 // Does nothing and returns kNone when OpenPortIndex already equals SelectedPortIndex: a failed
 // port is reported once. Shows nothing; the caller passes the result to ShowPortOpenFailure.
 PortOpenResult OpenSelectedPort();
+// Why the port's device vanished while it was open (the OS's words: an unplugged USB adapter
+// answers "Input/output error"), or empty when it has not since the port was last opened. The
+// session sees such a port as closed and ends as for a missing reply; this says why.
+std::string PortLostReason(int index);
 // One non-blocking read of what is queued: the count read (0 when nothing is queued), or -1
 // when the port is not open or the read failed. A hang-up closes the record.
 int ReadPort(int index, std::uint8_t* buffer, int capacity);

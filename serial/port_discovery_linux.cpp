@@ -8,7 +8,9 @@
 #include "serial/port_discovery.h"
 #include "serial/port_names.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QString>
 
@@ -28,11 +30,37 @@ QString GenericDescription(const QString& node) {
     return QStringLiteral("Serial port");
 }
 
+// The product string a USB serial device reports ("FT232R USB UART"), read from sysfs: Qt
+// takes it from udev's database, which a system without udevd (a container, a minimal
+// install) does not have. Empty for other ports, or when there is none.
+QString UsbProductOf(const QString& node) {
+    if (!node.startsWith(QLatin1String("ttyUSB")) && !node.startsWith(QLatin1String("ttyACM")))
+        return {};
+    // The tty's device is the port (ttyUSB) or the interface (ttyACM); the USB device that
+    // holds "product" is at most two levels above it.
+    const QString device =
+        QFileInfo(QStringLiteral("/sys/class/tty/") + node + QStringLiteral("/device"))
+            .canonicalFilePath();
+    if (device.isEmpty())
+        return {};
+    QDir dir(device);
+    for (int level = 0; level < 3; ++level) {
+        QFile product(dir.filePath(QStringLiteral("product")));
+        if (product.open(QIODevice::ReadOnly))
+            return QString::fromUtf8(product.readAll()).trimmed();
+        if (!dir.cdUp())
+            break;
+    }
+    return {};
+}
+
 // "FT232R USB UART (ttyUSB0)": what the device calls itself, else its maker, and the node.
 std::string FriendlyName(const QSerialPortInfo& info) {
     QString text = info.description();
     if (text.isEmpty())
         text = info.manufacturer();
+    if (text.isEmpty())
+        text = UsbProductOf(info.portName());
     if (text.isEmpty())
         text = GenericDescription(info.portName());
     return (text + QStringLiteral(" (") + info.portName() + QLatin1Char(')')).toStdString();
@@ -125,8 +153,8 @@ PortDeviceSet ListSystemPorts() {
 } // namespace
 
 PortDeviceSet ListPortDevices() {
-    // Set but empty still counts as set, as for the driver.
-    if (const char* dir = std::getenv("QUILLET_COM_DIR"))
-        return ListComDirectory(*dir != '\0' ? std::string(dir) : std::string("/"));
+    // Set but empty is not set, as for the driver.
+    if (const std::string dir = ComDirectory(); !dir.empty())
+        return ListComDirectory(dir);
     return ListSystemPorts();
 }

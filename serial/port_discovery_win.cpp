@@ -33,7 +33,10 @@ private:
 // Owns the configuration manager library and its one entry point used here.
 class ConfigManager {
 public:
-    ConfigManager() : library_(::LoadLibraryA("cfgmgr32")) {
+    // From the system folder only: a cfgmgr32.dll beside the program or in the current
+    // folder is never loaded.
+    ConfigManager()
+        : library_(::LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         if (library_ == nullptr)
             return;
         // Through void(*)(): a function pointer of any type may be cast to and from it.

@@ -11,6 +11,7 @@ constexpr DeviceFamily kFamilies[] = {{"ttyS", 0}, {"ttyUSB", 32}, {"ttyACM", 64
 constexpr int kFamilySize = 32;
 } // namespace
 
+// Set but empty is not set, for the driver and the command line alike.
 std::string ComDirectory() {
     const char* dir = std::getenv("QUILLET_COM_DIR");
     return dir != nullptr ? std::string(dir) : std::string();
@@ -19,8 +20,8 @@ std::string ComDirectory() {
 std::string ComDevicePath(int index) {
     if (index < 0)
         return {};
-    if (const char* dir = std::getenv("QUILLET_COM_DIR"))
-        return std::string(dir) + "/COM" + std::to_string(index + 1);
+    if (const std::string dir = ComDirectory(); !dir.empty())
+        return dir + "/COM" + std::to_string(index + 1);
     for (const DeviceFamily& family : kFamilies)
         if (index >= family.firstIndex && index < family.firstIndex + kFamilySize)
             return std::string("/dev/") + family.prefix + std::to_string(index - family.firstIndex);

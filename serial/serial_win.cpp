@@ -5,6 +5,8 @@
 // INVALID_HANDLE_VALUE becomes -1, which is kNoHandle.
 #include "serial/serial_os.h"
 
+#include "serial/pump_os.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -199,9 +201,12 @@ Status Write(Handle handle, const std::uint8_t* bytes, std::size_t count,
 
 Status Drain(Handle handle, std::chrono::milliseconds bound) {
     // Not FlushFileBuffers: it waits without limit, and a USB device whose firmware hangs
-    // while USB stays up never takes its bytes. The driver's output queue is watched instead.
+    // while USB stays up never takes its bytes. The driver's output queue is watched instead,
+    // asleep for about as long as what it holds takes on the line, then looked at again.
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + bound;
+    DCB line;
+    const DWORD baud = ReadLine(ToWin32(handle), line) && line.BaudRate > 0 ? line.BaudRate : 9600;
     for (;;) {
         DWORD lineErrors = 0;
         COMSTAT status{};
@@ -209,11 +214,15 @@ Status Drain(Handle handle, std::chrono::milliseconds bound) {
             return LastError();
         if (status.cbOutQue == 0)
             return {};
-        if (Clock::now() >= deadline)
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
             return {Error::kTimedOut, "the device did not take the bytes written"};
-        // Sleep(0) gives up the rest of the time slice: Windows' timer would make any real
-        // sleep a millisecond or more, about ten bytes at 115200 baud.
-        ::Sleep(0);
+        // Ten bits a byte (start, eight data, stop) at the least: an early look, never a late
+        // one. The pump's sleep ends on time, where Sleep() would wait for the next 15.6 ms tick.
+        const auto onTheLine =
+            std::chrono::milliseconds(std::uint64_t{status.cbOutQue} * 10 * 1000 / baud);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        pump_os::Sleep(std::clamp(onTheLine, std::chrono::milliseconds(1), left));
     }
 }
 

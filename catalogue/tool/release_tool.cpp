@@ -7,8 +7,9 @@
 //           --format intel|srec --out-prefix P
 //       checks that HEX ends with its end record and has nothing after it (srec_cat only
 //       warns about the one and drops the other), writes P.d, the build's dependency on HEX,
-//       and P.crop, P.outside and (not for EEPROM) P.config: srec_cat arguments for the
-//       programmable range, for everything outside it but the configuration region, and for
+//       P.records, a copy of HEX with LF line ends, when HEX ends lines with CR alone (which
+//       srec_cat refuses), and P.crop, P.outside and (not for EEPROM) P.config: srec_cat arguments
+//       for the programmable range, for everything outside it but the configuration region, and for
 //       that region.
 //   quillet-release-tool generate --output FILE.cpp --description FILE
 //       [--image LINE ROW CHIP BOARD PREPARATION FIX PROGRAM_HEX PROGRAM_BIN PROGRAM_INFO
@@ -159,11 +160,35 @@ bool IsEndRecord(const std::string& record, bool srec) {
     return record.size() >= 9 && record[0] == ':' && record.compare(7, 2, "01") == 0;
 }
 
+// The file's lines, each ended by CR LF, LF or a lone CR (as some old tools write them);
+// *loneCr tells whether a lone CR ended any of them.
+std::vector<std::string> SplitLines(const std::string& text, bool* loneCr) {
+    std::vector<std::string> lines;
+    *loneCr = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        else if (text[i] == '\r')
+            *loneCr = true;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
 // A HEX file cut off before its end record, or two files run together, convert without an
 // error (srec_cat warns about the first and drops what follows an end record): refuse both.
-// An unreadable file is left to srec_cat, whose message says why.
+// srec_cat reads only LF and CR LF line ends: a file with CR alone is given to it as a copy,
+// P.records, with LF ends and the same line numbers. An unreadable file is left to srec_cat,
+// whose message says why.
 bool CheckRecords(const std::string& where, const std::string& what, const std::string& hex,
-                  bool srec) {
+                  bool srec, const std::string& copy) {
+    std::remove(copy.c_str());
     std::error_code ec;
     if (!std::filesystem::exists(hex, ec)) {
         std::fprintf(stderr, "%s: error: %s \"%s\" does not exist\n", where.c_str(), what.c_str(),
@@ -173,12 +198,14 @@ bool CheckRecords(const std::string& where, const std::string& what, const std::
     std::ifstream in(hex, std::ios::binary);
     if (!std::filesystem::is_regular_file(hex, ec) || !in)
         return true;
-    std::string line;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    bool loneCr = false;
+    const std::vector<std::string> lines = SplitLines(text, &loneCr);
     int number = 0;
     int end = 0;
-    while (std::getline(in, line)) {
+    for (std::string line : lines) {
         ++number;
-        const auto last = line.find_last_not_of(" \t\r");
+        const auto last = line.find_last_not_of(" \t");
         if (last == std::string::npos)
             continue;
         line.erase(last + 1);
@@ -197,6 +224,15 @@ bool CheckRecords(const std::string& where, const std::string& what, const std::
                      where.c_str(), what.c_str(), hex.c_str(),
                      srec ? "S7, S8 or S9" : "type 01, \":00000001FF\"");
         return false;
+    }
+    if (loneCr) {
+        std::string records;
+        for (const std::string& line : lines)
+            records += line + "\n";
+        if (!WriteText(copy, records)) {
+            std::fprintf(stderr, "%s: error: cannot write %s\n", where.c_str(), copy.c_str());
+            return false;
+        }
     }
     return true;
 }
@@ -225,7 +261,8 @@ int Prepare(const std::vector<std::string>& a) {
         std::fprintf(stderr, "%s: error: cannot write %s.d\n", where.c_str(), prefix.c_str());
         return 1;
     }
-    if (!CheckRecords(where, eeprom ? "EEPROM HEX" : "program HEX", hex, format == "srec"))
+    if (!CheckRecords(where, eeprom ? "EEPROM HEX" : "program HEX", hex, format == "srec",
+                      prefix + ".records"))
         return 1;
     std::uint32_t limit = kEepromSize;
     HexRange configuration{0, 0};

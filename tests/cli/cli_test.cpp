@@ -1,5 +1,7 @@
 // quillet-cli as a user, a script and a production line run it: the real executable against
 // simulated boards on pseudo-terminals.
+#include "cli/board_progress.h"
+#include "serial/port_names.h"
 #include "support/board_session.h"
 #include "support/sim_board.h"
 #include "support/temp_env.h"
@@ -15,8 +17,11 @@
 #include <QTest>
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -66,6 +71,17 @@ QList<QJsonObject> Records(const QList<QByteArray>& lines) {
         records.append(document.object());
     }
     return records;
+}
+
+QStringList Ports(const QStringList& ports) {
+    QStringList arguments;
+    for (const QString& port : ports)
+        arguments << QStringLiteral("--port") << port;
+    return arguments;
+}
+
+int Count(const QList<QByteArray>& lines, const QByteArray& line) {
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
 }
 
 QList<QJsonObject> LogRecords(const QString& path) {
@@ -143,6 +159,26 @@ TEST(Cli, ExitCodesTellTheClassOfFailure) {
     }
 }
 
+TEST(Cli, EndRecordSaysThePortWentAway) {
+    // The line closes mid-update, as an unplugged USB adapter's does: a transfer failure with
+    // the design's outcome text, and the record says why.
+    TempEnvironment env;
+    SimBoard sim({"--hangup-after", "20"}, env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    const CliRun run =
+        RunCli({QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--json")});
+    EXPECT_EQ(run.exitCode, 6) << run.err.toStdString();
+    ASSERT_FALSE(run.out.isEmpty());
+    const QJsonObject end = QJsonDocument::fromJson(run.out.last()).object();
+    EXPECT_EQ(end.value(QStringLiteral("outcome")).toString(), QStringLiteral(" not Response "));
+    EXPECT_TRUE(end.value(QStringLiteral("port_lost"))
+                    .toString()
+                    .startsWith(QStringLiteral("the port went away (unplugged?): ")))
+        << QJsonDocument(end).toJson().toStdString();
+    EXPECT_FALSE(end.contains(QStringLiteral("port_failure")));
+    EXPECT_TRUE(run.err.contains("COM1: the port went away")) << run.err.toStdString();
+}
+
 TEST(Cli, GangOfThreeWithOneRefusedBoard) {
     TempEnvironment env;
     const std::string dir = env.comDir().toStdString();
@@ -160,6 +196,9 @@ TEST(Cli, GangOfThreeWithOneRefusedBoard) {
     EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
     ASSERT_FALSE(run.out.isEmpty());
     EXPECT_TRUE(run.out.contains(QByteArray("passed 2, failed 1")));
+    EXPECT_TRUE(run.out.contains(QByteArray("COM1: passed 1, failed 0")));
+    EXPECT_TRUE(run.out.contains(
+        QByteArray("COM2: passed 0, failed 1, first failure: KJL_R02 - Preparation2 (exit 5)")));
 
     const QList<QJsonObject> records = LogRecords(log);
     ASSERT_EQ(records.size(), 3);
@@ -184,7 +223,9 @@ TEST(Cli, GangOfThreeWithOneRefusedBoard) {
     }));
 }
 
-TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
+namespace {
+
+void StopsOnSignal(int number) {
     TempEnvironment env;
     SimBoard sim({"--line-rate"}, env.comDir().toStdString());
     ASSERT_TRUE(sim.ready()) << sim.error();
@@ -195,9 +236,13 @@ TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
                           QStringLiteral("--json"), QStringLiteral("--log"), log});
     ASSERT_TRUE(cli.waitForStarted());
     ASSERT_TRUE(sim.waitForLog("FRAME", 20, std::chrono::seconds(20)));
-    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ::kill(static_cast<pid_t>(cli.processId()), number);
     ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(cli.exitCode(), 7);
+    const QList<QByteArray> out = cli.readAllStandardOutput().trimmed().split('\n');
+    EXPECT_EQ(Records({out.back()}).value(0).value(QStringLiteral("record")).toString(),
+              QStringLiteral("end"));
 
     const QList<QJsonObject> records = LogRecords(log);
     ASSERT_EQ(records.size(), 1);
@@ -212,6 +257,16 @@ TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
     EXPECT_EQ(frames, records[0].value(QStringLiteral("frames")).toInt());
     EXPECT_EQ(lines.back().rfind("FRAME ", 0), 0u) << lines.back();
     EXPECT_LT(frames, 183);
+}
+
+} // namespace
+
+// Ctrl-C, a closed terminal (SIGHUP) and a polite kill (SIGTERM) all act as Stop.
+TEST(Cli, CtrlCStopsTheRunAndTheBoardGetsNothingAfterTheOutcome) {
+    for (const int number : {SIGINT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(number));
+        StopsOnSignal(number);
+    }
 }
 
 TEST(Cli, CtrlCInTheProgrammingModeWaitSendsNoFrame) {
@@ -260,6 +315,18 @@ TEST(Cli, JsonIsOneObjectPerLine) {
         progress += record.value(QStringLiteral("record")).toString() == QLatin1String("progress");
     }
     EXPECT_EQ(records.first().value(QStringLiteral("record")).toString(), QStringLiteral("begin"));
+    // Every record names the release, as --version does.
+    const CliRun version = RunCli({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    ASSERT_EQ(version.out.size(), 4);
+    EXPECT_TRUE(version.out[0].startsWith("quillet-cli ")) << version.out[0].toStdString();
+    EXPECT_EQ(version.out[1], QByteArray("release  MERICON 00.03.00.32"));
+    const QJsonObject release = records.first().value(QStringLiteral("release")).toObject();
+    const QString sha = release.value(QStringLiteral("sha256")).toString();
+    EXPECT_EQ(sha.size(), 64);
+    EXPECT_EQ(version.out[3], "sha256   " + sha.toLatin1());
+    for (const QJsonObject& record : records)
+        EXPECT_EQ(record.value(QStringLiteral("release")).toObject(), release);
     EXPECT_EQ(records[2].value(QStringLiteral("record")).toString(), QStringLiteral("identity"));
     // A few progress records per board, not one per frame (183 frames).
     EXPECT_GE(progress, 3);
@@ -273,4 +340,197 @@ TEST(Cli, JsonIsOneObjectPerLine) {
     EXPECT_EQ(image.value(QStringLiteral("row")).toInt(), 16);
     EXPECT_EQ(image.value(QStringLiteral("family")).toString(), QStringLiteral("24HJ64"));
     EXPECT_EQ(image.value(QStringLiteral("image_sha256")).toString().size(), 64);
+    // The release's set has no EEPROM bytes: no hash of nothing.
+    EXPECT_TRUE(image.value(QStringLiteral("eeprom_sha256")).isNull());
+}
+
+TEST(CliText, OutsideTextCannotForgeALine) {
+    const struct {
+        QString text;
+        QString shown;
+    } cases[] = {
+        {QStringLiteral("SIM BOARD 1.0"), QStringLiteral("SIM BOARD 1.0")},
+        {QStringLiteral("x\n Program Ok \r"), QStringLiteral("x\\n Program Ok \\r")},
+        {QStringLiteral("\x1b[2J\x1b[31mred\t"), QStringLiteral("\\x1b[2J\\x1b[31mred\\t")},
+        {QString(QChar(0)) + QChar(0x7f) + QChar(0x9b) + QStringLiteral("2J"),
+         QStringLiteral("\\x00\\x7f\\x9b2J")},
+        {QString(QChar(0x202e)) + QStringLiteral("kO") + QChar(0x2028),
+         QStringLiteral("\\u202ekO\\u2028")},
+        {QStringLiteral("Prüfplatz 2 (COM3) C:\\x"), QStringLiteral("Prüfplatz 2 (COM3) C:\\x")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VisibleText(c.text), c.shown);
+}
+
+TEST(CliText, APortsRowAndSummaryKeepItsFirstFailure) {
+    BoardProgress row;
+    row.port = QStringLiteral("COM2");
+    row.repeat = true;
+    const auto end = [&row](const char* outcome, int code, int frames) {
+        ApplyRecord({{QStringLiteral("record"), QStringLiteral("begin")},
+                     {QStringLiteral("port"), QStringLiteral("COM2")}},
+                    row);
+        ApplyRecord({{QStringLiteral("record"), QStringLiteral("end")},
+                     {QStringLiteral("outcome"), QString::fromLatin1(outcome)},
+                     {QStringLiteral("code"), code},
+                     {QStringLiteral("frames"), frames}},
+                    row);
+    };
+    const auto waiting = [&row] {
+        ApplyRecord({{QStringLiteral("record"), QStringLiteral("progress")},
+                     {QStringLiteral("phase"), QStringLiteral("waiting")}},
+                    row);
+    };
+    end(" CHK Error !! ", 6, 20);
+    waiting();
+    // Red, with its failure, until the next board begins.
+    EXPECT_TRUE(RenderLine(row, 200).startsWith(QStringLiteral("\x1b[31m")));
+    EXPECT_TRUE(RenderLine(row, 200).contains(QStringLiteral("CHK Error !!")));
+    end(" Program Ok ", 0, 183);
+    waiting();
+    EXPECT_FALSE(RenderLine(row, 200).contains(QStringLiteral("\x1b[")));
+    end(" User Abort !! ", 7, 0); // stopped before anything was written: no board
+    EXPECT_EQ(PortSummary(row),
+              QStringLiteral("COM2: passed 1, failed 1, first failure: CHK Error !! (exit 6)"));
+    end(" Program Ok ", 1, 183); // a board its log did not take
+    MarkStopped(row, QStringLiteral("the port's process was killed (signal 9)"), true, 1);
+    EXPECT_EQ(PortSummary(row), QStringLiteral("COM2: passed 1, failed 3, first failure: CHK Error "
+                                               "!! (exit 6), stopped: the port's process was "
+                                               "killed (signal 9)"));
+    EXPECT_TRUE(RenderLine(row, 200).contains(QStringLiteral("stopped: the port's process")));
+}
+
+TEST(Cli, EmptyComDirectoryIsNoComDirectory) {
+    TempEnvironment env;
+    qputenv("QUILLET_COM_DIR", QByteArray());
+    EXPECT_EQ(ComDirectory(), std::string());
+    EXPECT_EQ(ComDevicePath(0), std::string("/dev/ttyS0"));
+}
+
+TEST(Cli, BoardTextIsShownEscapedOnItsOwnLine) {
+    TempEnvironment env;
+    SimBoard sim({"--text", "x\n Program Ok \x1b[2J"}, env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    const CliRun run = RunCli({QStringLiteral("--port"), QStringLiteral("COM1")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(Count(run.out, " Program Ok "), 1); // the board's own result, once
+    EXPECT_TRUE(run.out.contains(
+        QByteArray(R"(COM1: BIOS:12 - KJL_R02 - Preparation02 (x\n Program Ok \x1b[2J))")))
+        << run.out.join('|').toStdString();
+}
+
+TEST(Cli, ALogThatCannotBeWrittenIsSaidEverywhere) {
+    TempEnvironment env;
+    const std::string dir = env.comDir().toStdString();
+    SimBoard first({"--com", "1"}, dir);
+    SimBoard second({"--com", "2"}, dir);
+    ASSERT_TRUE(first.ready() && second.ready());
+    // Cannot be opened at all: a usage error before anything is sent.
+    CliRun run = RunCli({QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--log"),
+                         env.comDir() + QStringLiteral("/no/such/dir/boards.jsonl")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("cannot append to the log")) << run.err.toStdString();
+    EXPECT_TRUE(first.logLines().empty());
+
+    // Opens, but every write fails: the end record, the summary and the exit code say so.
+    run = RunCli({QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--json"),
+                  QStringLiteral("--log"), QStringLiteral("/dev/full")});
+    EXPECT_EQ(run.exitCode, 1);
+    ASSERT_FALSE(run.out.isEmpty());
+    const QJsonObject end = QJsonDocument::fromJson(run.out.last()).object();
+    EXPECT_EQ(end.value(QStringLiteral("code")).toInt(), 1);
+    EXPECT_FALSE(end.value(QStringLiteral("log_failure")).toString().isEmpty());
+
+    run = RunCli(Ports({QStringLiteral("COM1"), QStringLiteral("COM2")}) +
+                 QStringList{QStringLiteral("--log"), QStringLiteral("/dev/full")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.out.contains(QByteArray("passed 0, failed 2")))
+        << run.out.join('|').toStdString();
+}
+
+TEST(Cli, AGangRowWhoseProcessDiedSaysSo) {
+    TempEnvironment env;
+    const std::string dir = env.comDir().toStdString();
+    SimBoard first({"--com", "1"}, dir);
+    SimBoard second({"--com", "2", "--line-rate"}, dir);
+    ASSERT_TRUE(first.ready() && second.ready());
+    QProcess cli;
+    cli.start(CliPath(), Ports({QStringLiteral("COM1"), QStringLiteral("COM2")}));
+    ASSERT_TRUE(cli.waitForStarted());
+    ASSERT_TRUE(second.waitForLog("FRAME", 10, std::chrono::seconds(20)));
+    // The child of COM2, among the gang's children.
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(cli.processId()));
+    ASSERT_TRUE(children.open(QIODevice::ReadOnly));
+    pid_t victim = 0;
+    for (const QByteArray& pid : children.readAll().split(' ')) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid)));
+        if (!pid.isEmpty() && cmdline.open(QIODevice::ReadOnly) &&
+            cmdline.readAll().split('\0').contains("COM2"))
+            victim = static_cast<pid_t>(pid.toInt());
+    }
+    ASSERT_NE(victim, 0);
+    ::kill(victim, SIGKILL);
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    const QByteArray out = cli.readAllStandardOutput();
+    const QByteArray stopped = "stopped: the port's process was killed (signal 9)";
+    EXPECT_TRUE(out.contains("COM2: " + stopped)) << out.toStdString();
+    EXPECT_TRUE(out.contains("COM2: passed 0, failed 1, first failure: " + stopped + " (exit 1)"))
+        << out.toStdString();
+}
+
+TEST(Cli, AGangWhoseChildrenCannotStartEndsAtOnce) {
+    TempEnvironment env;
+    QProcess cli;
+    // No process may be made: as root, only once it runs as another user.
+    cli.setChildProcessModifier([] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
+        const rlimit none{0, 0};
+        setrlimit(RLIMIT_NPROC, &none);
+    });
+    // The leak checker needs a process of its own at exit, which it cannot have here.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       environment.value(QStringLiteral("ASAN_OPTIONS")) +
+                           QStringLiteral(":detect_leaks=0"));
+    cli.setProcessEnvironment(environment);
+    cli.start(CliPath(), Ports({QStringLiteral("COM1"), QStringLiteral("COM2")}));
+    ASSERT_TRUE(cli.waitForStarted());
+    const bool ended = cli.waitForFinished(10000);
+    if (!ended)
+        cli.kill();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(cli.readAllStandardError().contains("COM1: cannot start"));
+}
+
+TEST(Cli, RepeatNeverReprogramsABoardLeftOnItsFixture) {
+    TempEnvironment env;
+    // Found at once, then every answer comes after the host's 100 ms probe wait.
+    SimBoard sim({"--late-probe-reply", "350", "--late-probes-from", "1"},
+                 env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    QTemporaryDir logDir;
+    const QString log = logDir.filePath(QStringLiteral("boards.jsonl"));
+    QProcess cli;
+    cli.start(CliPath(),
+              {QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--repeat"),
+               QStringLiteral("--json"), QStringLiteral("--log"), log});
+    ASSERT_TRUE(cli.waitForStarted());
+    ASSERT_TRUE(sim.waitForLog("PROBE", 25, std::chrono::seconds(20)));
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    EXPECT_EQ(cli.exitCode(), 0);
+    EXPECT_EQ(LogRecords(log).size(), 1);
+    const std::vector<std::string> lines = sim.logLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("PROGMODE ", 0) == 0; }),
+              1);
+    QList<QByteArray> out = cli.readAllStandardOutput().split('\n');
+    out.removeAll(QByteArray());
+    const QList<QJsonObject> records = Records(out);
+    ASSERT_FALSE(records.isEmpty());
+    EXPECT_EQ(records.first().value(QStringLiteral("phase")).toString(), QStringLiteral("waiting"));
+    EXPECT_EQ(records.first().value(QStringLiteral("port")).toString(), QStringLiteral("COM1"));
 }

@@ -120,6 +120,33 @@ file(WRITE ${c}/a.s19 "${text}")
 check(s-record-cut-off FAIL "7: error: program HEX \"[^\"]*a.s19\" has no end record \\(S7, S8 or S9\\)"
       "image 2 2580 program=a.s19 board=2 preparation=1")
 
+# Lines ended by LF, CR LF or CR alone, in both formats: each builds and srec_cat reads its
+# data (the configuration warning); a CR-only file's faults still name the file and its line.
+foreach(ending LF CRLF CR)
+    set(eol_LF "\n")
+    set(eol_CRLF "\r\n")
+    set(eol_CR "\r")
+    foreach(name a.hex a.s19)
+        set(c ${WORK_DIR}/ends-${ending}-${name})
+        hex(${c} ${name} ${HJ64} -generate 0x1F00000 0x1F00004 -constant 0xCF)
+        file(READ ${c}/${name} text)
+        string(REPLACE "\n" "${eol_${ending}}" text "${text}")
+        file(WRITE ${c}/${name} "${text}")
+        check(ends-${ending}-${name} PASS "7: warning: program HEX \"[^\"]*${name}\": configuration/ID data"
+              "image 16 24HJ64 program=${name} board=16 preparation=2")
+    endforeach()
+endforeach()
+set(c ${WORK_DIR}/ends-CR-cut-off)
+file(MAKE_DIRECTORY ${c})
+file(WRITE ${c}/a.hex ":0100000000FF\r")
+check(ends-CR-cut-off FAIL "7: error: program HEX \"[^\"]*a.hex\" has no end record"
+      "image 2 2580 program=a.hex board=2 preparation=1")
+set(c ${WORK_DIR}/ends-CR-checksum)
+file(MAKE_DIRECTORY ${c})
+file(WRITE ${c}/bad.hex ":0100000000FF\r:100000000000000000000000000000000000000001\r:00000001FF\r")
+check(ends-CR-checksum FAIL "7: error: program HEX \"[^\"]*/bad.hex\": srec_cat: [^\n]*/bad.hex: 2: checksum mismatch"
+      "image 16 24HJ64 program=bad.hex board=16 preparation=2")
+
 # srecord's own warnings reach the user: here the records are out of order.
 set(c ${WORK_DIR}/srecord-warning)
 hex(${c} a.hex ${C2580})

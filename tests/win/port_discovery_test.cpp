@@ -22,6 +22,45 @@ TEST(PortNamesWin, PortIndexNamesTheComDevice) {
     EXPECT_EQ(ComIndexOfDevice("LPT1"), std::nullopt);
 }
 
+// A copy of the tests listing ports from a folder that also holds a cfgmgr32.dll: the library
+// comes from the system folder, never from beside the program. (Wine loads its own copy of a
+// system library whatever the path, unless told to prefer others for that program.)
+TEST(PortDiscoveryWin, AConfigurationManagerBesideTheProgramIsNotLoaded) {
+    char self[MAX_PATH] = {};
+    ASSERT_NE(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    std::string dir(self);
+    dir.erase(dir.find_last_of('\\') + 1);
+    const std::string planted = dir + "planted\\";
+    const std::string copy = planted + "planted_listing.exe";
+    ASSERT_TRUE(::CopyFileA(self, copy.c_str(), FALSE)) << copy;
+    ASSERT_NE(::GetFileAttributesA((planted + "cfgmgr32.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+    const char* const overrides = "Software\\Wine\\AppDefaults\\planted_listing.exe\\DllOverrides";
+    if (UnderWine()) {
+        ASSERT_EQ(::RegSetKeyValueA(HKEY_CURRENT_USER, overrides, "cfgmgr32", REG_SZ,
+                                    "native,builtin", sizeof "native,builtin"),
+                  ERROR_SUCCESS);
+    }
+    std::string commandLine = "\"" + copy + "\" " + kListPortsSwitch;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const bool started = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, planted.c_str(), &startup, &process);
+    DWORD code = 1;
+    if (started) {
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        ::GetExitCodeProcess(process.hProcess, &code);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    if (UnderWine())
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\planted_listing.exe");
+    ::DeleteFileA(copy.c_str());
+    ASSERT_TRUE(started);
+    EXPECT_EQ(code, 0u) << (code == kPlantedDllLoaded ? "the planted cfgmgr32.dll was loaded"
+                                                      : "the listing failed");
+}
+
 TEST(PortDiscoveryWin, TheSystemListingRunsThroughTheRules) {
     std::unique_ptr<PortDeviceSet> set = OpenPortDevices();
     ASSERT_TRUE(set->obtained) << "the setup interface gave no device set for \"Ports\"";

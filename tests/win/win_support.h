@@ -20,6 +20,10 @@ inline void PrintTo(Error error, std::ostream* out) {
 inline constexpr const char* kTryGuardSwitch = "--try-instance-guard";
 inline constexpr int kGuardAcquired = 0;
 inline constexpr int kGuardHeldElsewhere = 3;
+// "--list-ports": lists the ports and ends with kPlantedDllLoaded when a cfgmgr32.dll from
+// beside the executable was loaded meanwhile, else 0.
+inline constexpr const char* kListPortsSwitch = "--list-ports";
+inline constexpr int kPlantedDllLoaded = 3;
 
 // True under Wine, which some checks cannot be made on.
 inline bool UnderWine() {

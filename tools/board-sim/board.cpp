@@ -91,7 +91,7 @@ void Board::probe(std::uint8_t byte, TimePoint at) {
         answer.insert(answer.end(), id.begin(), id.end());
     }
     TimePoint due = at;
-    const bool late = config_.lateProbeReply.count() > 0 &&
+    const bool late = config_.lateProbeReply.count() > 0 && number >= config_.lateProbesFrom &&
                       (config_.lateProbeCount < 0 || answeredProbes_ < config_.lateProbeCount);
     ++answeredProbes_;
     if (late) {

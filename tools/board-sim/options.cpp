@@ -194,6 +194,10 @@ ParseResult parseOptions(const std::vector<std::string>& args, const char* envCo
                 return fail("expects MS or MS:COUNT");
             b.lateProbeReply = std::chrono::milliseconds(n);
             b.lateProbeCount = static_cast<int>(m);
+        } else if (opt == "--late-probes-from") {
+            if (!parseNumber(value, 0, 1'000'000, n))
+                return fail("expects a probe number");
+            b.lateProbesFrom = static_cast<int>(n);
         } else {
             --i;
             return fail("unknown option");
@@ -239,6 +243,8 @@ number; probes and 0xCC are not frames; probes are numbered from 0 too):
                           the first COUNT answered probes): a board cut off mid-answer
   --late-probe-reply MS[:COUNT]
                           answer probes MS ms late (only the first COUNT answered probes)
+  --late-probes-from N    with --late-probe-reply: probes before N are answered on time (a
+                          board that answers late only once it has been updated)
   --nak K:M               answer frame K with 'N' M times before accepting (repeatable)
   --silent K              never answer frame K the first time it arrives (repeatable)
   --hangup-after K        after accepting frame K, close the pty master and exit
