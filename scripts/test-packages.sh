@@ -74,6 +74,7 @@ for p in MERICON:quillet-mericon HGJ:quillet-hgj; do
     grep -q "${p%%:*}" "$work/version.out" ||
         fail "${p#*:}-cli --version names no ${p%%:*}: $(cat "$work/version.out")"
 done
+in_root quillet-mericon-cli --version
 in_root quillet-hgj-cli --images >"$work/images.out" || fail "quillet-hgj-cli --images failed"
 conf=$root/etc/xdg/Tessaly/Quillet.conf
 [ "$(stat -c %G:%a "$conf")" = dialout:664 ] || fail "the settings file is $(stat -c %G:%a "$conf")"
