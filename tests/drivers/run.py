@@ -362,23 +362,19 @@ def main():
         case("exclusive open keeps a second opener off (flock for root, TIOCEXCL for a user)",
              exclusive_open)
 
-        def by_com_number():
-            frames = usb_board.frames()
-            begun = time.monotonic()
-            status, out = guest.run("quillet-cli --port COM33 --json")
-            timings["update COM33"] = time.monotonic() - begun
-            check_update(status, out, usb_board, frames)
+        def whole_update(port, board, timing):
+            def run():
+                frames = board.frames()
+                begun = time.monotonic()
+                status, out = guest.run(f"quillet-cli --port {port} --json")
+                timings[timing] = time.monotonic() - begun
+                check_update(status, out, board, frames)
+            return run
 
-        case("update through the FTDI adapter by its COM number (COM33)", by_com_number)
-
-        def uart_update():
-            frames = uart_board.frames()
-            begun = time.monotonic()
-            status, out = guest.run("quillet-cli --port /dev/ttyS1 --json")
-            timings["update ttyS1"] = time.monotonic() - begun
-            check_update(status, out, uart_board, frames)
-
-        case("update through the 16550 UART (/dev/ttyS1)", uart_update)
+        case("update through the FTDI adapter by its COM number (COM33)",
+             whole_update("COM33", usb_board, "update COM33"))
+        case("update through the 16550 UART (/dev/ttyS1)",
+             whole_update("/dev/ttyS1", uart_board, "update ttyS1"))
 
         def two_boards():
             usb_frames, uart_frames = usb_board.frames(), uart_board.frames()
