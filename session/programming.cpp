@@ -300,7 +300,6 @@ void ImageTooBigWarning() {
 
 void ProgramDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar) {
     ShowProgress(progressBar, 0);
-    UnansweredBlocks.clear();
     if (!WaitForTextBlock()) {
         ReportSessionError(kExchangeStopped);
         return;

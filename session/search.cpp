@@ -18,7 +18,7 @@ std::uint8_t ProbeByte() {
 }
 
 std::int16_t SearchDevice(ProgressDisplay* progressBar, PanelDisplay* statusBar) {
-    UnansweredBlocks.clear(); // of the board before
+    UnansweredBlocks.clear(); // of the board before: every run starts with a search
     // A port that failed to open earlier is tried again: the adapter may have been plugged in
     // since, and otherwise every press would silently do nothing.
     if (OpenPortIndex == SelectedPortIndex && FlushPort(SelectedPortIndex) < 0)
