@@ -27,6 +27,9 @@ public:
     // Board after board on one port: the live line keeps the running pass/fail count.
     void setRepeat(bool repeat) { progress_.repeat = repeat; }
     OutputMode mode() const { return mode_; }
+    // Publishing to the line: every end record names the station and gets an id of its own,
+    // by which a consumer knows a record that came twice.
+    void setStation(const QString& station) { station_ = station; }
 
     // A board's session begins on the port (named as the user gave it).
     void begin(const QString& port);
@@ -69,6 +72,7 @@ private:
     QString resultText_;
     QString portFailure_;
     QString portLost_;
+    QString station_;
     QElapsedTimer started_;
     QElapsedTimer phaseStarted_;
     QElapsedTimer lastDraw_;

@@ -4,6 +4,8 @@
 #include "cli/console_os.h"
 #include "cli/outcome.h"
 
+#include "line/line_link.h"
+#include "line/spool.h"
 #include "serial/comport.h"
 #include "session/programming.h"
 #include "session/protocol.h"
@@ -103,6 +105,38 @@ QString AppendToLog(const QString& path, const QJsonObject& record) {
     return reason;
 }
 
+// Spools the end record as the log has it (with why the log failed, if it did); why it could
+// not, after saying so, or nothing.
+QString Spool(const PortRun& run, QJsonObject record, const QString& logFailure) {
+    if (run.spool.isEmpty())
+        return {};
+    if (!logFailure.isEmpty()) {
+        record.insert(QStringLiteral("code"), kExitOther);
+        record.insert(QStringLiteral("log_failure"), logFailure);
+    }
+    const QString why = SpoolRecord(run.spool, run.endTopic, record);
+    if (why.isEmpty()) {
+        if (run.link != nullptr)
+            run.link->recordSpooled();
+        return {};
+    }
+    Console().endLiveLine();
+    PrintDiagnostic(QStringLiteral("cannot write the spool %1: %2").arg(run.spool, why));
+    return QStringLiteral("the spool: %1").arg(why);
+}
+
+// What the line link has to say, between boards.
+void PrintLineNews(const PortRun& run) {
+    if (run.link == nullptr)
+        return;
+    const QStringList news = run.link->takeNews();
+    if (news.isEmpty())
+        return;
+    Console().endLiveLine();
+    for (const QString& line : news)
+        PrintDiagnostic(QStringLiteral("quillet-cli: %1").arg(line));
+}
+
 // One board from search to outcome; its exit code. *counted: false for a board the user
 // stopped before anything was written to it (a Ctrl-C during the search of board after board).
 int UpdateBoard(const PortRun& run, bool* logged, bool* counted) {
@@ -123,15 +157,25 @@ int UpdateBoard(const PortRun& run, bool* logged, bool* counted) {
     *logged = true;
     const QJsonObject record =
         console.finish(code, text, search == kSearchFound, [&](const QJsonObject& end) {
-            const QString lost = AppendToLog(run.logPath, end);
+            QString lost = AppendToLog(run.logPath, end);
+            if (const QString spoolLost = Spool(run, end, lost);
+                !spoolLost.isEmpty() && lost.isEmpty())
+                lost = spoolLost;
             *logged = lost.isEmpty();
             return lost;
         });
     *counted = IsCountedBoard(record);
+    if (run.link != nullptr && *counted)
+        run.link->boardEnded(PortLevel(run.index), record);
+    PrintLineNews(run);
     return record.value(QStringLiteral("code")).toInt();
 }
 
 } // namespace
+
+QString PortLevel(int index) {
+    return QStringLiteral("COM%1").arg(index + 1);
+}
 
 QString LogUnusable(const QString& path) {
     QFile file(path);
@@ -153,6 +197,7 @@ int RunPort(const PortRun& run) {
     std::vector<int> codes;
     int passed = 0;
     for (bool first = true; !console_os::StopRequested(); first = false) {
+        PrintLineNews(run);
         Console().showWaiting(run.port, passed, static_cast<int>(codes.size()) - passed);
         if (!first)
             WaitForRemoval(run.index);

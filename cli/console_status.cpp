@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUuid>
 #include <cmath>
 
 std::int32_t PortPanelIndex = 0;
@@ -75,8 +76,10 @@ BoardConsole& Console() {
 void BoardConsole::begin(const QString& port) {
     const OutputMode mode = mode_;
     const BoardProgress last = progress_;
+    const QString station = station_;
     *this = BoardConsole{};
     mode_ = mode;
+    station_ = station;
     progress_.port = port;
     progress_.repeat = last.repeat;
     progress_.passed = last.passed;
@@ -302,6 +305,11 @@ QJsonObject BoardConsole::finish(int exitCode, const QString& outcome, bool foun
     else if (!portLost_.isEmpty()) // a port that could not be used was never had
         record.insert(QStringLiteral("port_lost"), portLost_);
     record.insert(QStringLiteral("release"), ReleaseJson());
+    if (!station_.isEmpty()) {
+        record.insert(QStringLiteral("station"), station_);
+        record.insert(QStringLiteral("record_id"),
+                      QUuid::createUuid().toString(QUuid::WithoutBraces));
+    }
     // A board whose record could not be kept is not a board the shift can count as done.
     if (const QString lost = keep ? keep(record) : QString(); !lost.isEmpty()) {
         exitCode = kExitOther;

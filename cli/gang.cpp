@@ -1,9 +1,12 @@
 #include "cli/gang.h"
 
 #include "cli/board_progress.h"
+#include "cli/board_runner.h"
 #include "cli/console_os.h"
 #include "cli/outcome.h"
 #include "cli/release_info.h"
+
+#include "line/line_link.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -39,7 +42,7 @@ struct Child {
     bool stopSent = false;
 };
 
-QStringList ChildArguments(const CliOptions& options, const QString& port) {
+QStringList ChildArguments(const CliOptions& options, const QString& port, const QString& spool) {
     QStringList arguments{QStringLiteral("--child"), QStringLiteral("--port"), port};
     if (options.repeat)
         arguments << QStringLiteral("--repeat");
@@ -47,12 +50,16 @@ QStringList ChildArguments(const CliOptions& options, const QString& port) {
         arguments << QStringLiteral("--strict");
     if (!options.logPath.isEmpty())
         arguments << QStringLiteral("--log") << options.logPath;
+    if (!options.mqttUrl.isEmpty())
+        arguments << QStringLiteral("--mqtt") << options.mqttUrl << QStringLiteral("--station")
+                  << options.station << QStringLiteral("--spool") << spool;
     return arguments;
 }
 
 class Gang {
 public:
-    Gang(const CliOptions& options, OutputMode mode) : options_(options), mode_(mode) {}
+    Gang(const CliOptions& options, OutputMode mode, const QString& spool, LineLink* link)
+        : options_(options), mode_(mode), spool_(spool), link_(link) {}
 
     int run();
 
@@ -70,6 +77,8 @@ private:
 
     const CliOptions& options_;
     OutputMode mode_;
+    const QString spool_;
+    LineLink* link_;
     std::vector<std::unique_ptr<Child>> children_;
     QEventLoop loop_;
     int tableLines_ = 0;
@@ -103,7 +112,7 @@ int Gang::run() {
     for (auto& child : children_) {
         if (!startFailed_) {
             child->process->start(QCoreApplication::applicationFilePath(),
-                                  ChildArguments(options_, child->port));
+                                  ChildArguments(options_, child->port, spool_));
         } else {
             child->done = true; // a gang short of a port is not the gang asked for
             MarkStopped(child->row, QStringLiteral("not started"), false, kExitOther);
@@ -153,6 +162,12 @@ void Gang::readRecords(Child& child) {
         } else if (kind == QLatin1String("end")) {
             child.boardOpen = false;
             child.endCodes.push_back(record.value(QStringLiteral("code")).toInt());
+            // The child spooled it before it wrote this line.
+            if (link_ != nullptr) {
+                link_->recordSpooled();
+                if (IsCountedBoard(record))
+                    link_->boardEnded(PortLevel(*PortIndexOf(child.port)), record);
+            }
         }
         const BoardProgress before = child.row;
         ApplyRecord(record, child.row);
@@ -284,6 +299,10 @@ void Gang::stopAll() {
 void Gang::tick() {
     if (console_os::StopRequested())
         stopAll();
+    if (link_ != nullptr) {
+        for (const QString& line : link_->takeNews())
+            printDiagnostic(QStringLiteral("quillet-cli: %1\n").arg(line).toUtf8());
+    }
     drawTable();
 }
 
@@ -301,7 +320,7 @@ void Gang::drawTable() {
 
 } // namespace
 
-int RunGang(const CliOptions& options, OutputMode mode) {
-    Gang gang(options, mode);
+int RunGang(const CliOptions& options, OutputMode mode, const QString& spool, LineLink* link) {
+    Gang gang(options, mode, spool, link);
     return gang.run();
 }

@@ -5,5 +5,9 @@
 #include "cli/board_console.h"
 #include "cli/options.h"
 
-// Runs one child per port and returns 0 only when every board passed.
-int RunGang(const CliOptions& options, OutputMode mode);
+class LineLink;
+
+// Runs one child per port and returns 0 only when every board passed. Publishing (--mqtt):
+// the children spool their records in spool, and this process publishes them through link
+// (none when the broker refused the station).
+int RunGang(const CliOptions& options, OutputMode mode, const QString& spool, LineLink* link);

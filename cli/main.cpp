@@ -4,12 +4,15 @@
 #include "cli/console_os.h"
 #include "cli/gang.h"
 #include "cli/image_sets.h"
+#include "cli/line_cli.h"
 #include "cli/options.h"
 #include "cli/outcome.h"
 #include "cli/release_info.h"
 
 #include "catalogue/catalogue.h"
 #include "catalogue/device_listing.h"
+#include "line/line_link.h"
+#include "line/spool.h"
 #include "serial/comport.h"
 #include "serial/port_discovery.h"
 #include "serial/port_state.h"
@@ -155,6 +158,25 @@ int main(int argc, char** argv) {
         return ListPorts(options.json);
     if (options.images)
         return ListImages(options.json);
+    if (!options.watchUrl.isEmpty())
+        return WatchLine(options);
+
+    // Publishing: the spool must take records and the broker the station before any probe.
+    QString spool;
+    std::unique_ptr<LineLink> link;
+    if (!options.mqttUrl.isEmpty()) {
+        spool = SpoolFolder(options);
+        if (const QString why = SpoolUnusable(spool); !why.isEmpty()) {
+            PrintDiagnostic(QStringLiteral("quillet-cli: cannot keep records in the spool %1: %2")
+                                .arg(spool, why));
+            return kExitUsage;
+        }
+        // A gang's child spools; its parent publishes.
+        if (!options.child) {
+            if (const int code = StartLine(options, spool, &link); code != kExitOk)
+                return code;
+        }
+    }
 
     console_os::CatchStopSignals();
     OutputMode mode = OutputMode::kPlain;
@@ -163,13 +185,18 @@ int main(int argc, char** argv) {
     else if (console_os::StdoutIsTerminal() && console_os::EnableTerminalSequences())
         mode = OutputMode::kLive;
 
-    if (options.ports.size() > 1)
-        return RunGang(options, mode);
+    if (options.ports.size() > 1) {
+        const int code = RunGang(options, mode, spool, link.get());
+        FinishLine(std::move(link), spool);
+        return code;
+    }
 
     if (options.child)
         console_os::StopOnInputEnd();
     PassOverSilentBlocks = options.strict ? 0 : 1;
     Console().setMode(mode);
+    if (!options.mqttUrl.isEmpty())
+        Console().setStation(options.station);
     // Ctrl-C acts as Stop: the request is renewed every cycle, so a wait that consumes it
     // without ending the session (the programming-mode wait) cannot lose it.
     QTimer stop;
@@ -184,7 +211,14 @@ int main(int argc, char** argv) {
     run.index = *PortIndexOf(run.port);
     run.repeat = options.repeat;
     run.logPath = options.logPath;
+    if (!options.mqttUrl.isEmpty()) {
+        run.spool = spool;
+        run.endTopic = EndTopic(ParseLineUrl(options.mqttUrl).url.prefix, options.station,
+                                PortLevel(run.index));
+        run.link = link.get();
+    }
     const int code = RunPort(run);
     ClosePort(run.index);
+    FinishLine(std::move(link), spool);
     return code;
 }

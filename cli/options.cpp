@@ -3,10 +3,13 @@
 #include "serial/comport.h"
 #include "serial/port_names.h"
 
+#include "line/line_url.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <limits>
 
 namespace {
@@ -21,6 +24,61 @@ const QCommandLineOption kImages(QStringLiteral("images"));
 const QCommandLineOption kHelp(QStringList{QStringLiteral("h"), QStringLiteral("help")});
 const QCommandLineOption kVersion(QStringLiteral("version"));
 const QCommandLineOption kChild(QStringLiteral("child"));
+const QCommandLineOption kMqtt(QStringLiteral("mqtt"), QString(), QStringLiteral("url"));
+const QCommandLineOption kWatch(QStringLiteral("watch"), QString(), QStringLiteral("url"));
+const QCommandLineOption kStation(QStringLiteral("station"), QString(), QStringLiteral("name"));
+const QCommandLineOption kMqttCa(QStringLiteral("mqtt-ca"), QString(), QStringLiteral("file"));
+const QCommandLineOption kMqttCert(QStringLiteral("mqtt-cert"), QString(), QStringLiteral("file"));
+const QCommandLineOption kMqttKey(QStringLiteral("mqtt-key"), QString(), QStringLiteral("file"));
+const QCommandLineOption kMqttLogin(QStringLiteral("mqtt-login"), QString(),
+                                    QStringLiteral("file"));
+const QCommandLineOption kSpool(QStringLiteral("spool"), QString(), QStringLiteral("folder"));
+
+// The line's options: the broker's URL and its companions. Empty when they are fine.
+QString LineOptionsError(const QCommandLineParser& parser, CliOptions& o) {
+    o.mqttUrl = parser.value(kMqtt);
+    o.watchUrl = parser.value(kWatch);
+    o.station = parser.value(kStation);
+    o.mqttCa = parser.value(kMqttCa);
+    o.mqttCert = parser.value(kMqttCert);
+    o.mqttKey = parser.value(kMqttKey);
+    o.mqttLogin = parser.value(kMqttLogin);
+    o.spool = parser.value(kSpool);
+    for (const QCommandLineOption* option :
+         {&kMqtt, &kWatch, &kStation, &kMqttCa, &kMqttCert, &kMqttKey, &kMqttLogin, &kSpool}) {
+        if (parser.isSet(*option) && parser.value(*option).isEmpty())
+            return QStringLiteral("--%1 needs a value.").arg(option->names().first());
+    }
+    const QString url = o.mqttUrl.isEmpty() ? o.watchUrl : o.mqttUrl;
+    if (!o.mqttUrl.isEmpty() && !o.watchUrl.isEmpty())
+        return QStringLiteral("--mqtt and --watch do not go together.");
+    if (url.isEmpty()) {
+        for (const QCommandLineOption* option :
+             {&kStation, &kMqttCa, &kMqttCert, &kMqttKey, &kMqttLogin, &kSpool}) {
+            if (parser.isSet(*option))
+                return QStringLiteral("--%1 goes with --mqtt or --watch.")
+                    .arg(option->names().first());
+        }
+        return {};
+    }
+    const ParsedLineUrl parsed = ParseLineUrl(url);
+    if (!parsed.error.isEmpty())
+        return parsed.error + QLatin1Char('.');
+    if (!parsed.url.tls && (!o.mqttCa.isEmpty() || !o.mqttCert.isEmpty() || !o.mqttKey.isEmpty()))
+        return QStringLiteral("--mqtt-ca, --mqtt-cert and --mqtt-key go with mqtts://.");
+    if (o.mqttCert.isEmpty() != o.mqttKey.isEmpty())
+        return QStringLiteral("--mqtt-cert and --mqtt-key go together.");
+    if (!o.mqttCert.isEmpty() && o.mqttCa.isEmpty())
+        return QStringLiteral("A client certificate needs --mqtt-ca.");
+    if (!o.watchUrl.isEmpty() && (!o.station.isEmpty() || !o.spool.isEmpty()))
+        return QStringLiteral("--station and --spool go with --mqtt.");
+    if (!o.mqttUrl.isEmpty() && o.station.isEmpty())
+        o.station = QSysInfo::machineHostName();
+    if (const QString why = o.mqttUrl.isEmpty() ? QString() : StationNameError(o.station);
+        !why.isEmpty())
+        return why + QStringLiteral("; name the station with --station.");
+    return {};
+}
 
 // "COM3" or "\\.\COM3": its number, which may lie past the driver's ports (INT_MAX when it
 // is too long to read).
@@ -44,8 +102,9 @@ std::optional<int> ComNumber(const QString& name) {
 ParsedOptions ParseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions(
-        {kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kVersion, kChild});
+    parser.addOptions({kPort, kRepeat, kStrict, kJson, kLog, kList, kImages, kHelp, kVersion,
+                       kChild, kMqtt, kWatch, kStation, kMqttCa, kMqttCert, kMqttKey, kMqttLogin,
+                       kSpool});
     ParsedOptions parsed;
     if (!parser.parse(QStringList{QStringLiteral("quillet-cli")} + arguments)) {
         parsed.error = parser.errorText();
@@ -73,17 +132,24 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
         parsed.error = QStringLiteral("--log needs a file name.");
         return parsed;
     }
-    const int actions = (o.list ? 1 : 0) + (o.images ? 1 : 0) + (o.ports.isEmpty() ? 0 : 1);
+    if (const QString why = LineOptionsError(parser, o); !why.isEmpty()) {
+        parsed.error = why;
+        return parsed;
+    }
+    const int actions = (o.list ? 1 : 0) + (o.images ? 1 : 0) + (o.ports.isEmpty() ? 0 : 1) +
+                        (o.watchUrl.isEmpty() ? 0 : 1);
     if (actions == 0) {
-        parsed.error = QStringLiteral("Name a port with --port, or ask for --list or --images.");
+        parsed.error =
+            QStringLiteral("Name a port with --port, or ask for --list, --images or --watch.");
         return parsed;
     }
     if (actions > 1) {
-        parsed.error = QStringLiteral("--port, --list and --images do not go together.");
+        parsed.error = QStringLiteral("--port, --list, --images and --watch do not go together.");
         return parsed;
     }
-    if ((o.repeat || o.strict || !o.logPath.isEmpty()) && o.ports.isEmpty()) {
-        parsed.error = QStringLiteral("--repeat, --strict and --log go with --port.");
+    if ((o.repeat || o.strict || !o.logPath.isEmpty() || !o.mqttUrl.isEmpty()) &&
+        o.ports.isEmpty()) {
+        parsed.error = QStringLiteral("--repeat, --strict, --log and --mqtt go with --port.");
         return parsed;
     }
     if (o.child && o.ports.size() != 1) {
@@ -136,7 +202,8 @@ std::optional<int> PortIndexOf(const QString& port) {
 QString UsageText() {
     return QStringLiteral(
         "Usage: quillet-cli --port PORT [--port PORT ...] [--repeat] [--strict] [--json]\n"
-        "                   [--log FILE]\n"
+        "                   [--log FILE] [--mqtt URL [--station NAME] [--spool FOLDER]]\n"
+        "       quillet-cli --watch URL [--json]\n"
         "       quillet-cli --list [--json]\n"
         "       quillet-cli --images [--json]\n"
         "       quillet-cli --version\n"
@@ -150,6 +217,17 @@ QString UsageText() {
         "               for bootloaders that answer every block they are sent\n"
         "  --json       one JSON object per line: begin, identity, progress, end\n"
         "  --log FILE   append each board's end record (JSON) to FILE\n"
+        "  --mqtt URL   publish each board's end record to an MQTT broker, and the\n"
+        "               station's state: mqtt://host[:port]/prefix, or mqtts:// for TLS\n"
+        "  --station NAME  this station's name in the topics (default: the host name)\n"
+        "  --spool FOLDER  where records wait until the broker has them (default: FILE.spool\n"
+        "               beside --log's FILE, else a folder in the user's data folder)\n"
+        "  --mqtt-ca FILE  the CA that signed the broker's certificate (mqtts://; default:\n"
+        "               the system's CAs)\n"
+        "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
+        "  --mqtt-login FILE  the broker's user name (line 1) and password (line 2); else\n"
+        "               QUILLET_MQTT_USER and QUILLET_MQTT_PASSWORD\n"
+        "  --watch URL  the line view: a row per station and port, until Ctrl-C\n"
         "  --list       the serial ports and their states\n"
         "  --images     the release's device list and its image sets' SHA-256\n"
         "  --version    this tool's version and the release it carries\n"
@@ -157,6 +235,7 @@ QString UsageText() {
         "\n"
         "Exit codes: 0 Program Ok; 1 log or child process failed; 2 usage error;\n"
         "3 port could not be opened; 4 device not found; 5 board, preparation or image\n"
-        "refused; 6 transfer failed (no response, CHK error, hang-up); 7 stopped by the user.\n"
+        "refused; 6 transfer failed (no response, CHK error, hang-up); 7 stopped by the user;\n"
+        "8 the broker refused the station (login, certificate).\n"
         "With several boards, 0 only when every board passed, else the first failure's code.\n");
 }

@@ -16,6 +16,15 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     bool child = false; // one port of a gang, run by its parent
+    // The line: each board's end record to an MQTT broker (--mqtt), or the line view (--watch).
+    QString mqttUrl;
+    QString watchUrl;
+    QString station; // the topic level of this station; the host name by default
+    QString mqttCa;
+    QString mqttCert;
+    QString mqttKey;
+    QString mqttLogin;
+    QString spool; // where records wait for the broker's acknowledgement
 };
 
 struct ParsedOptions {

@@ -13,6 +13,7 @@ enum ExitCode : int {
     kExitRefused = 5,  // unknown chip, no or too big an image, board or preparation refused
     kExitTransfer = 6, // no response, CHK error, the device hung up
     kExitStopped = 7,  // Ctrl-C (" User Abort !! ")
+    kExitBroker = 8,   // the broker refused the station's login or TLS handshake
 };
 
 // The console's outcome text for a search that ended without a result line of its own.

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 struct LineOptions {
     LineUrl url;
@@ -19,6 +21,7 @@ struct LineOptions {
     QString certFile;  // --mqtt-cert (a client certificate) ...
     QString keyFile;   // ... and its key, --mqtt-key
     QString loginFile; // --mqtt-login: the user name on the first line, the password on the second
+    QJsonObject release; // the release the station flashes, named in its state
 };
 
 // The broker's login: from --mqtt-login's file, else QUILLET_MQTT_USER and
@@ -37,6 +40,7 @@ enum class LineStart {
 };
 
 class LineClient;
+struct StationState;
 
 class LineLink {
 public:
@@ -50,13 +54,27 @@ public:
     void recordSpooled();
     // A board on the port ended with this end record: the state's counts follow it.
     void boardEnded(const QString& portLevel, const QJsonObject& record);
+    // What happened to the connection since the last call (lost, back, refused), a line each.
+    QStringList takeNews();
     // Says offline and waits up to timeoutMs for the spool to empty; the records left.
     int finish(int timeoutMs);
 
 private:
+    std::unique_ptr<StationState> state_;
     std::unique_ptr<LineClient> client_;
 };
 
-// The line view: subscribes to the prefix and shows a row per station and port until Ctrl-C;
-// json: the records as they come. Returns the exit code.
-int WatchLine(const LineOptions& options, bool json);
+// The line view's side of the broker: subscribed to every station's state and end records
+// under the prefix.
+class LineWatcher {
+public:
+    LineWatcher();
+    ~LineWatcher();
+    LineStart start(const LineOptions& options, QString* why);
+    // The messages that came since the last call: (topic, payload) pairs.
+    std::vector<std::pair<QString, QByteArray>> takeMessages();
+    QStringList takeNews();
+
+private:
+    std::unique_ptr<LineClient> client_;
+};

@@ -10,12 +10,14 @@ packages=(
     build-essential cmake ninja-build ccache pkg-config # the build (Qt's CMake files use pkg-config)
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev # the program (Qt Gui needs GL)
     libudev-dev                        # the port list follows adapters plugged in or removed
+    libmosquitto-dev                   # quillet-cli publishes to a line's MQTT broker (--mqtt)
     fonts-dejavu-core fonts-liberation # the windows' faces, "Times" among them
     srecord                            # reads a release's HEX files at build time (cmake/Release.cmake)
     xvfb                               # xvfb-run scripts/demo.sh without a desktop
 )
 [ "${1:-}" = --linux ] || packages+=(
     libgtest-dev                       # the tests
+    mosquitto mosquitto-clients        # the line tests' broker, and a subscriber to look with
     clang libclang-rt-14-dev           # the reply parser's fuzz target (scripts/test.sh)
     clang-format                       # the formatting check (scripts/test.sh)
     python3                            # make-release-images.py; a pty holder in test-windows.sh
