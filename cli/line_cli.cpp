@@ -110,7 +110,7 @@ int StartLine(const CliOptions& options, const QString& spool, std::unique_ptr<L
         break;
     }
     if (waiting > 0)
-        PrintDiagnostic(QStringLiteral("quillet-cli: %1 from an earlier run in %2 go first")
+        PrintDiagnostic(QStringLiteral("quillet-cli: sending first %1 left by an earlier run in %2")
                             .arg(Records(waiting), QDir::toNativeSeparators(spool)));
     *link = std::move(started);
     return kExitOk;
@@ -123,8 +123,8 @@ void FinishLine(std::unique_ptr<LineLink> link, const QString& spool) {
         PrintDiagnostic(QStringLiteral("quillet-cli: %1").arg(line));
     const int left = link->finish(kFinishWaitMs);
     if (left > 0)
-        PrintDiagnostic(QStringLiteral("quillet-cli: %1 not yet acknowledged by the broker "
-                                       "wait in %2; the next run with this spool sends them")
+        PrintDiagnostic(QStringLiteral("quillet-cli: the broker has not acknowledged %1: kept "
+                                       "in %2 for the next run with this spool")
                             .arg(Records(left), QDir::toNativeSeparators(spool)));
 }
 

@@ -66,10 +66,13 @@ QString LineOptionsError(const QCommandLineParser& parser, CliOptions& o) {
         return parsed.error + QLatin1Char('.');
     if (!parsed.url.tls && (!o.mqttCa.isEmpty() || !o.mqttCert.isEmpty() || !o.mqttKey.isEmpty()))
         return QStringLiteral("--mqtt-ca, --mqtt-cert and --mqtt-key go with mqtts://.");
+    // Named, not taken from the system: OpenSSL on Windows does not read the system's store,
+    // and a line's broker usually has a CA of its own.
+    if (parsed.url.tls && o.mqttCa.isEmpty())
+        return QStringLiteral("mqtts:// needs --mqtt-ca, the CA that signed the broker's "
+                              "certificate.");
     if (o.mqttCert.isEmpty() != o.mqttKey.isEmpty())
         return QStringLiteral("--mqtt-cert and --mqtt-key go together.");
-    if (!o.mqttCert.isEmpty() && o.mqttCa.isEmpty())
-        return QStringLiteral("A client certificate needs --mqtt-ca.");
     if (!o.watchUrl.isEmpty() && (!o.station.isEmpty() || !o.spool.isEmpty()))
         return QStringLiteral("--station and --spool go with --mqtt.");
     if (!o.mqttUrl.isEmpty() && o.station.isEmpty())
@@ -222,8 +225,7 @@ QString UsageText() {
         "  --station NAME  this station's name in the topics (default: the host name)\n"
         "  --spool FOLDER  where records wait until the broker has them (default: FILE.spool\n"
         "               beside --log's FILE, else a folder in the user's data folder)\n"
-        "  --mqtt-ca FILE  the CA that signed the broker's certificate (mqtts://; default:\n"
-        "               the system's CAs)\n"
+        "  --mqtt-ca FILE  the CA that signed the broker's certificate (mqtts://)\n"
         "  --mqtt-cert FILE, --mqtt-key FILE  a client certificate and its key\n"
         "  --mqtt-login FILE  the broker's user name (line 1) and password (line 2); else\n"
         "               QUILLET_MQTT_USER and QUILLET_MQTT_PASSWORD\n"

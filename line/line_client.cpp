@@ -34,7 +34,10 @@ QString HostAndPort(const LineUrl& url) {
 QString LibraryText(int rc) {
     if (rc == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(errno));
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    QString text = QString::fromUtf8(mosquitto_strerror(rc));
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
 }
 
 } // namespace
@@ -81,12 +84,9 @@ LineStart LineClient::start(const QByteArray& willPayload, int waitMs, QString* 
         const QByteArray ca = file(options_.caFile);
         const QByteArray cert = file(options_.certFile);
         const QByteArray key = file(options_.keyFile);
-        // Without a CA file the system's CAs vouch for the broker.
-        int rc = mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, ca.isEmpty() ? 1 : 0);
-        if (rc == MOSQ_ERR_SUCCESS && !ca.isEmpty())
-            rc = mosquitto_tls_set(client_, ca.constData(), nullptr,
-                                   cert.isEmpty() ? nullptr : cert.constData(),
-                                   key.isEmpty() ? nullptr : key.constData(), nullptr);
+        const int rc = mosquitto_tls_set(client_, ca.constData(), nullptr,
+                                         cert.isEmpty() ? nullptr : cert.constData(),
+                                         key.isEmpty() ? nullptr : key.constData(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             *why = QStringLiteral("the TLS files cannot be used (%1)").arg(LibraryText(rc));
             return LineStart::kRefused;
@@ -179,6 +179,18 @@ void LineClient::run() {
         if (rc != MOSQ_ERR_SUCCESS) {
             socketUp = false;
             forgetInFlight();
+            // The TLS handshake ends in the loop: a broker the CA does not vouch for is known
+            // only here.
+            if (rc == MOSQ_ERR_TLS) {
+                const QString detail = lastLibraryError();
+                verdict(LineStart::kRefused, QStringLiteral("the broker at %1: TLS: %2")
+                                                 .arg(HostAndPort(options_.url),
+                                                      detail.isEmpty() ? LibraryText(rc) : detail));
+            } else {
+                verdict(LineStart::kUnreachable,
+                        QStringLiteral("the broker at %1: %2")
+                            .arg(HostAndPort(options_.url), LibraryText(rc)));
+            }
             std::unique_lock<std::mutex> lock(mutex_);
             const bool wasUp = connected_;
             connected_ = false;

@@ -83,12 +83,8 @@ bool ApplyLineMessage(const QString& prefix, const QString& topic, const QByteAr
             continue;
         any = true;
         row.online = online;
-        row.time = time;
     }
-    if (!any) {
-        LineRow& row = RowOf(rows, station, QString());
-        row.online = online;
-        row.time = time;
-    }
+    if (!any)
+        RowOf(rows, station, QString()).online = online;
     return true;
 }

@@ -14,7 +14,7 @@ struct LineRow {
     int failed = 0;
     QString last;  // the last board's outcome
     int code = -1; // and its exit code; -1: no board yet
-    QString time;  // of the last end record or state
+    QString time;  // of the last end record
 };
 
 // Applies one message to the rows, which stay sorted by station and port. False for a topic or
