@@ -131,6 +131,10 @@ QString LineClient::lastLibraryError() const {
 }
 
 bool LineClient::connectOnce(bool first) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastLogError_.clear(); // what the library says now is of this attempt
+    }
     const QByteArray host = options_.url.host.toUtf8();
     const int rc =
         first ? mosquitto_connect(client_, host.constData(), options_.url.port, kKeepAliveSeconds)
@@ -181,8 +185,10 @@ void LineClient::run() {
             forgetInFlight();
             // The TLS handshake ends in the loop: a broker the CA does not vouch for is known
             // only here.
-            if (rc == MOSQ_ERR_TLS) {
-                const QString detail = lastLibraryError();
+            const QString detail = lastLibraryError();
+            // A broker that wants a client certificate ends the handshake with an alert,
+            // which the library reports as a lost connection and OpenSSL names.
+            if (rc == MOSQ_ERR_TLS || detail.startsWith(QLatin1String("OpenSSL"))) {
                 verdict(LineStart::kRefused, QStringLiteral("the broker at %1: TLS: %2")
                                                  .arg(HostAndPort(options_.url),
                                                       detail.isEmpty() ? LibraryText(rc) : detail));
