@@ -12,6 +12,7 @@
 #include "line/spool.h"
 
 #include <QDir>
+#include <QJsonDocument>
 #include <QStandardPaths>
 #include <chrono>
 #include <thread>
@@ -165,7 +166,10 @@ int WatchLine(const CliOptions& options) {
                 continue;
             dirty = true;
             if (options.json) {
-                PrintLine(QString::fromUtf8(payload.trimmed()));
+                // Written again rather than passed on: whatever a publisher sent, it stays one
+                // line of JSON.
+                PrintLine(QString::fromUtf8(
+                    QJsonDocument::fromJson(payload).toJson(QJsonDocument::Compact)));
             } else if (!live) {
                 // Plain: the rows this message changed.
                 for (const LineRow& row : rows) {
