@@ -50,9 +50,21 @@ QStringList ChildArguments(const CliOptions& options, const QString& port, const
         arguments << QStringLiteral("--strict");
     if (!options.logPath.isEmpty())
         arguments << QStringLiteral("--log") << options.logPath;
-    if (!options.mqttUrl.isEmpty())
+    if (!options.mqttUrl.isEmpty()) {
+        // The child only spools, but checks its line as its parent did: all of it, files by
+        // name (the login's too, never the login itself).
         arguments << QStringLiteral("--mqtt") << options.mqttUrl << QStringLiteral("--station")
                   << options.station << QStringLiteral("--spool") << spool;
+        const std::pair<const char*, const QString*> files[] = {
+            {"--mqtt-ca", &options.mqttCa},
+            {"--mqtt-cert", &options.mqttCert},
+            {"--mqtt-key", &options.mqttKey},
+            {"--mqtt-login", &options.mqttLogin}};
+        for (const auto& [name, value] : files) {
+            if (!value->isEmpty())
+                arguments << QString::fromLatin1(name) << *value;
+        }
+    }
     return arguments;
 }
 
