@@ -150,6 +150,7 @@ int WatchLine(const CliOptions& options) {
     std::vector<LineRow> rows;
     int shown = 0;
     bool dirty = true;
+    bool wasUp = false;
     auto lastDraw = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     while (!console_os::StopRequested()) {
         const QStringList news = watcher.takeNews();
@@ -183,6 +184,11 @@ int WatchLine(const CliOptions& options) {
                 }
             }
         }
+        const bool up = watcher.connected();
+        if (up != wasUp) {
+            wasUp = up;
+            dirty = true;
+        }
         const auto now = std::chrono::steady_clock::now();
         if (live && dirty && now - lastDraw >= std::chrono::milliseconds(kViewRedrawMs)) {
             const int width = console_os::TerminalColumns() - 1;
@@ -191,7 +197,9 @@ int WatchLine(const CliOptions& options) {
                     .arg(QStringLiteral("STATION").leftJustified(16),
                          QStringLiteral("PORT").leftJustified(8),
                          QStringLiteral("STATE").leftJustified(7), QStringLiteral("PASSED"),
-                         QStringLiteral("FAILED"), QStringLiteral("LAST"))
+                         QStringLiteral("FAILED"),
+                         up ? QStringLiteral("LAST")
+                            : QStringLiteral("LAST   (broker out of reach: as it last said)"))
                     .left(std::max(width, 1))
                     .toStdString()};
             for (const LineRow& row : rows)

@@ -446,6 +446,11 @@ void LineClient::stop(int waitMs) {
     mosquitto_loop(client_, kLoopWaitMs, 1);
 }
 
+bool LineClient::connected() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connected_;
+}
+
 QStringList LineClient::takeNews() {
     std::lock_guard<std::mutex> lock(mutex_);
     QStringList lines;

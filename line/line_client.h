@@ -46,6 +46,8 @@ public:
     void stop(int waitMs);
     // News for the user since the last call (lost, back, refused), one line each.
     QStringList takeNews();
+    // Whether the broker has accepted the connection that is up.
+    bool connected() const;
     // Watcher: the messages that came since the last call.
     std::deque<LineMessage> takeMessages();
 

@@ -176,3 +176,7 @@ std::vector<std::pair<QString, QByteArray>> LineWatcher::takeMessages() {
 QStringList LineWatcher::takeNews() {
     return client_ ? client_->takeNews() : QStringList();
 }
+
+bool LineWatcher::connected() const {
+    return client_ && client_->connected();
+}

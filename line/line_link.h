@@ -74,6 +74,8 @@ public:
     // The messages that came since the last call: (topic, payload) pairs.
     std::vector<std::pair<QString, QByteArray>> takeMessages();
     QStringList takeNews();
+    // False while the broker is out of reach: the rows are then as it last told them.
+    bool connected() const;
 
 private:
     std::unique_ptr<LineClient> client_;
