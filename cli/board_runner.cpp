@@ -27,6 +27,10 @@ namespace {
 constexpr std::chrono::milliseconds kRemovedAfterSilence{1000};
 // ... and over at least this many probes: a host stalled for a second has sent only one.
 constexpr int kRemovedAfterProbes = 8;
+// Repeat: once a board answers, the line must stay quiet this long (within the limit) before
+// its search begins.
+constexpr int kAnswerSettleQuietMs = 50;
+constexpr int kAnswerSettleLimitMs = 500;
 // Repeat: the pause between looks at a port that has no device.
 constexpr int kAbsentPortPauseMs = 200;
 
@@ -52,7 +56,13 @@ bool BootloaderAnswers(int index) {
     NakReceived = 0;
     CommandBuffer[0] = ProbeByte();
     WritePort(index, CommandBuffer, 1);
-    return WaitReply(static_cast<int>(kProbeReplyWait.count())) == kWaitAccepted;
+    if (WaitReply(static_cast<int>(kProbeReplyWait.count())) != kWaitAccepted)
+        return false;
+    // The answer counts from the identity's 'K', but the rest of a text block may still be on
+    // its way (a loaded host, an adapter's packets): left for the search, its last bytes would
+    // read as an old bootloader's answer, an unknown chip.
+    SettleAfterSilence(kAnswerSettleQuietMs, kAnswerSettleLimitMs);
+    return true;
 }
 
 // Reads and drops what the board sent: any byte at all (an identity, a late one, the rest of a

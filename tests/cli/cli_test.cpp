@@ -534,3 +534,26 @@ TEST(Cli, RepeatNeverReprogramsABoardLeftOnItsFixture) {
     EXPECT_EQ(records.first().value(QStringLiteral("phase")).toString(), QStringLiteral("waiting"));
     EXPECT_EQ(records.first().value(QStringLiteral("port")).toString(), QStringLiteral("COM1"));
 }
+
+TEST(Cli, RepeatLetsTheRestOfATextBlockComeBeforeTheSearch) {
+    TempEnvironment env;
+    // The text block's data comes 10 ms after its header, as to a host that read in the middle
+    // of the block; the search's probe is answered late, after it.
+    SimBoard sim({"--text-block-gap", "10", "--late-probe-reply", "60", "--late-probes-from", "1"},
+                 env.comDir().toStdString());
+    ASSERT_TRUE(sim.ready()) << sim.error();
+    QTemporaryDir logDir;
+    const QString log = logDir.filePath(QStringLiteral("boards.jsonl"));
+    QProcess cli;
+    cli.start(CliPath(), {QStringLiteral("--port"), QStringLiteral("COM1"),
+                          QStringLiteral("--repeat"), QStringLiteral("--log"), log});
+    ASSERT_TRUE(cli.waitForStarted());
+    for (int i = 0; i < 400 && LogRecords(log).isEmpty(); ++i)
+        QTest::qWait(50);
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    const QList<QJsonObject> records = LogRecords(log);
+    ASSERT_FALSE(records.isEmpty());
+    EXPECT_EQ(records.first().value(QStringLiteral("outcome")).toString(),
+              QStringLiteral(" Program Ok "));
+}

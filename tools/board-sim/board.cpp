@@ -99,6 +99,15 @@ void Board::probe(std::uint8_t byte, TimePoint at) {
         fields += " late=" + std::to_string(config_.lateProbeReply.count());
     }
     log(at, "PROBE", fields + " reply=" + (config_.nakProbes ? "N" : "id"));
+    // Identity record (6 bytes) and the text block's header (3): the rest may come later.
+    const std::size_t headerEnd = config_.garbage.size() + 6 + 3;
+    if (config_.textBlockGap.count() > 0 && !config_.nakProbes && answer.size() > headerEnd) {
+        std::vector<std::uint8_t> rest(answer.begin() + static_cast<long>(headerEnd), answer.end());
+        answer.resize(headerEnd);
+        reply(std::move(answer), due);
+        reply(std::move(rest), due + config_.textBlockGap);
+        return;
+    }
     reply(std::move(answer), due);
 }
 

@@ -39,8 +39,9 @@ struct BoardConfig {
     int hangupAfter = -1;              // hang up after accepting this frame
     std::chrono::milliseconds replyDelay{0};
     std::chrono::milliseconds lateProbeReply{0};
-    int lateProbeCount = -1; // how many answered probes come late; -1 all
-    int lateProbesFrom = 0;  // probes before this number are answered on time
+    int lateProbeCount = -1;                   // how many answered probes come late; -1 all
+    int lateProbesFrom = 0;                    // probes before this number are answered on time
+    std::chrono::milliseconds textBlockGap{0}; // pause inside the text block, after its header
     bool nakProbes = false;
     int cutIdentity = -1;             // identity answers cut after this many bytes; -1 whole
     int cutIdentityCount = -1;        // how many answered probes get the cut answer; -1 all

@@ -198,6 +198,10 @@ ParseResult parseOptions(const std::vector<std::string>& args, const char* envCo
             if (!parseNumber(value, 0, 1'000'000, n))
                 return fail("expects a probe number");
             b.lateProbesFrom = static_cast<int>(n);
+        } else if (opt == "--text-block-gap") {
+            if (!parseNumber(value, 0, 60'000, n))
+                return fail("expects MS");
+            b.textBlockGap = std::chrono::milliseconds(n);
         } else {
             --i;
             return fail("unknown option");
@@ -245,6 +249,8 @@ number; probes and 0xCC are not frames; probes are numbered from 0 too):
                           answer probes MS ms late (only the first COUNT answered probes)
   --late-probes-from N    with --late-probe-reply: probes before N are answered on time (a
                           board that answers late only once it has been updated)
+  --text-block-gap MS     send the text block's data MS ms after its header, as a host that
+                          reads in the middle of the block sees it
   --nak K:M               answer frame K with 'N' M times before accepting (repeatable)
   --silent K              never answer frame K the first time it arrives (repeatable)
   --hangup-after K        after accepting frame K, close the pty master and exit
