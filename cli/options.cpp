@@ -56,8 +56,10 @@ QString LineOptionsError(const QCommandLineParser& parser, CliOptions& o) {
         for (const QCommandLineOption* option :
              {&kStation, &kMqttCa, &kMqttCert, &kMqttKey, &kMqttLogin, &kSpool}) {
             if (parser.isSet(*option))
-                return QStringLiteral("--%1 goes with --mqtt or --watch.")
-                    .arg(option->names().first());
+                return QStringLiteral("--%1 goes with --mqtt%2.")
+                    .arg(option->names().first(), option == &kStation || option == &kSpool
+                                                      ? QString()
+                                                      : QStringLiteral(" or --watch"));
         }
         return {};
     }

@@ -32,7 +32,8 @@ ParsedLineUrl ParseLineUrl(const QString& text) {
     if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) ||
         url.host().isEmpty()) {
         parsed.error =
-            QStringLiteral("'%1' is not mqtt://host[:port]/prefix or mqtts://...").arg(text);
+            QStringLiteral("'%1' is not mqtt://host[:port]/prefix nor mqtts://host[:port]/prefix")
+                .arg(text);
         return parsed;
     }
     if (!url.userInfo().isEmpty()) {
