@@ -22,9 +22,7 @@ cli=$PWD/$build/cli/quillet-cli
 sim=$PWD/$build/tools/board-sim/quillet-board-sim
 
 work=$(mktemp -d)
-chmod 755 "$work" # Debian's mosquitto reads its files as the user mosquitto
 pids=()
-broker_pid=
 load=
 cleanup() {
     [[ -n $load ]] && kill -- "-$load" 2>/dev/null
@@ -35,54 +33,13 @@ cleanup() {
 }
 trap cleanup EXIT
 export QUILLET_COM_DIR=$work/com
-mkdir -p "$work/com" "$work/db"
-chmod 777 "$work/db"
+mkdir -p "$work/com"
 
-# The broker: TLS with a CA made here, a password file, sessions kept across its restarts (so
-# that the subscriber misses nothing while it was away).
-(
-    cd "$work"
-    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 1 -subj /CN=soak-ca
-    openssl req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr -subj /CN=127.0.0.1
-    printf 'subjectAltName=IP:127.0.0.1\n' >ext
-    openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out broker.crt \
-        -days 1 -extfile ext
-    chmod 644 broker.key
-    mosquitto_passwd -c -b passwords station secret
-    chmod 644 passwords
-    printf 'station\nsecret\n' >login
-) >/dev/null 2>&1
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$work/broker.conf" <<EOF
-listener $port 127.0.0.1
-allow_anonymous false
-password_file $work/passwords
-cafile $work/ca.crt
-certfile $work/broker.crt
-keyfile $work/broker.key
-persistence true
-persistence_location $work/db/
-EOF
-start_broker() {
-    mosquitto -c "$work/broker.conf" >>"$work/broker.log" 2>&1 &
-    broker_pid=$!
-    for _ in $(seq 50); do
-        mosquitto_pub -h 127.0.0.1 -p "$port" --cafile "$work/ca.crt" -u station -P secret \
-            -t soak/ready -n 2>/dev/null && return
-        sleep 0.1
-    done
-    echo "the broker did not start" >&2
-    exit 1
-}
-stop_broker() {
-    kill "$broker_pid"
-    wait "$broker_pid" 2>/dev/null || true
-    broker_pid=
-}
+. bench/line_broker.sh
+broker_setup
 start_broker
 
-mosquitto_sub -h 127.0.0.1 -p "$port" --cafile "$work/ca.crt" -u station -P secret -q 1 -c \
-    -i soak-subscriber -t 'soak/+/+/end' >"$work/received.jsonl" 2>"$work/subscriber.err" &
+mosquitto_sub "${broker_args[@]}" -q 1 -c -i soak-subscriber -t 'soak/+/+/end' >"$work/received.jsonl" 2>"$work/subscriber.err" &
 pids+=($!)
 
 # A fixture: COUNT boards, one after another, on COM N; every FAIL-th hangs up mid-update.
