@@ -21,10 +21,11 @@ install(TARGETS ${QUILLET_WINDOWS_PROGRAMS} RUNTIME DESTINATION .)
 # The platform plugin, which Qt loads by name. No style plugin: the windows use Fusion.
 install(IMPORTED_RUNTIME_ARTIFACTS Qt6::QWindowsIntegrationPlugin
         LIBRARY DESTINATION platforms RUNTIME DESTINATION platforms)
-# The DLLs the programs and the plugin import, Qt's and the compiler's runtime only. On this
+# The DLLs the programs and the plugin import: Qt's, the compiler's runtime and libmosquitto. On this
 # case-sensitive host CMake reports the imported names in lower case and cannot find
 # "qt6core.dll" beside "Qt6Core.dll"; the names are matched here without regard to case.
-set(QUILLET_DLL_DIRS ${QUILLET_QT_BIN_DIR} ${QUILLET_MINGW_GCC_DIR} /usr/${QUILLET_MINGW_TRIPLE}/lib)
+set(QUILLET_DLL_DIRS ${QUILLET_QT_BIN_DIR} ${QUILLET_MINGW_GCC_DIR} /usr/${QUILLET_MINGW_TRIPLE}/lib
+    ${QUILLET_WINDOWS_MQTT}/bin)
 set(QUILLET_IMPORTERS)
 foreach(program IN LISTS QUILLET_WINDOWS_PROGRAMS)
     list(APPEND QUILLET_IMPORTERS "$<TARGET_FILE:${program}>")
@@ -38,7 +39,7 @@ install(CODE "
         MODULES \"$<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>\"
         RESOLVED_DEPENDENCIES_VAR found
         UNRESOLVED_DEPENDENCIES_VAR names
-        PRE_INCLUDE_REGEXES \"^[Qq]t6[A-Za-z]+[.]dll$\" \"^lib(stdc[+][+]-6|gcc_s_seh-1|winpthread-1)[.]dll$\"
+        PRE_INCLUDE_REGEXES \"^[Qq]t6[A-Za-z]+[.]dll$\" \"^lib(stdc[+][+]-6|gcc_s_seh-1|winpthread-1|mosquitto)[.]dll$\"
         PRE_EXCLUDE_REGEXES \".*\"
         DIRECTORIES ${QUILLET_DLL_DIRS})
     foreach(name IN LISTS names)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows program of one product release and its installer here, with mingw-w64 and
-# the project's own Qt for Windows (scripts/build-qt-windows.sh, built once and cached):
+# the project's own Qt for Windows and libmosquitto (scripts/build-qt-windows.sh and
+# scripts/build-mqtt-windows.sh, built once and cached):
 #   build-windows/Quillet-<product>-<version>-win64.exe   the NSIS installer
 #   build-windows/Quillet-<product>-<version>-win64.zip   the same files, for use without installing
 #
@@ -31,11 +32,13 @@ else
 fi
 
 qt=$(scripts/build-qt-windows.sh | tail -n1)
+mqtt=$(scripts/build-mqtt-windows.sh | tail -n1) # quillet-cli's MQTT client (--mqtt)
 dir=build-windows
 mkdir -p "$dir"
 # The release is named on every run: a build folder keeps what it was last given.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BUILD_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DQUILLET_WINDOWS_QT="$qt" -DCMAKE_PREFIX_PATH="$qt" \
+    -DQUILLET_WINDOWS_MQTT="$mqtt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQUILLET_RELEASE="$release" "${cmake_args[@]}" >"$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log" >&2; exit 1; }
