@@ -32,7 +32,7 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     "$wineserver" -k 2>/dev/null || true
-    rm -rf "$work"
+    rm -rf "$work" "${broker:-}"
 }
 trap cleanup EXIT
 fail() {
@@ -268,6 +268,57 @@ rc=0
 [ "$rc" = 2 ] && grep -q "past the last COM port" "$work/cli3.log" ||
     fail "quillet-cli.exe --port COM258 ended with $rc: $(head -n1 "$work/cli3.log")"
 echo "quillet-cli.exe: a whole update (exit 0, board memory as on Linux, its log under a UTF-8 name), no board (exit 4), COM258 (exit 2)"
+
+# quillet-cli.exe on a line: one board's end record over TLS with a login to Debian's
+# mosquitto on this machine (its files readable by the user it drops to), seen by a subscriber;
+# a wrong password is exit 8 before any probe.
+# Its own folder: the broker drops root to a user of its own, which must read its files (the
+# work folder and the Wine prefix in it stay private).
+broker=$(mktemp -d) && chmod 755 "$broker"
+(
+    cd "$broker"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 1 -subj /CN=test-ca
+    openssl req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr -subj /CN=127.0.0.1
+    printf 'subjectAltName=IP:127.0.0.1\n' >ext
+    openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out broker.crt \
+        -days 1 -extfile ext
+    mosquitto_passwd -c -b passwords station secret
+    chmod 644 broker.key passwords
+) >"$broker/make.log" 2>&1 || fail "cannot make the broker's files: $(tail -n2 "$broker/make.log")"
+mqtt_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+printf '%s\n' "listener $mqtt_port 127.0.0.1" "allow_anonymous false" \
+    "password_file $broker/passwords" "cafile $broker/ca.crt" \
+    "certfile $broker/broker.crt" "keyfile $broker/broker.key" >"$broker/broker.conf"
+mosquitto -c "$broker/broker.conf" >"$broker/broker.log" 2>&1 &
+pids+=($!)
+sub=(-h 127.0.0.1 -p "$mqtt_port" --cafile "$broker/ca.crt" -u station -P secret)
+for _ in $(seq 50); do mosquitto_pub "${sub[@]}" -t wine/ready -n 2>/dev/null && break; sleep 0.1; done
+mosquitto_sub "${sub[@]}" -q 1 -C 1 -W 120 -t 'wine/+/+/end' >"$broker/end.json" 2>&1 &
+subscriber=$!
+sleep 0.5
+start_board line "$WINEPREFIX/dosdevices/com7"
+line=(--mqtt "mqtts://127.0.0.1:$mqtt_port/wine" --station wine-station
+    --mqtt-ca "Z:$broker/ca.crt" --spool "Z:$broker/spool")
+rc=0
+# With the display: a Wine program started without one here left the second product's window
+# (further down) with no desktop to open on.
+(cd "$app" && QUILLET_MQTT_USER=station QUILLET_MQTT_PASSWORD=secret \
+    "$wine" quillet-cli.exe --port COM7 "${line[@]}" >"$work/cli-line.out" 2>"$work/cli-line.err") || rc=$?
+[ "$rc" = 0 ] || fail "quillet-cli.exe --mqtt ended with $rc: $(tail -n2 "$work/cli-line.err")"
+wait "$subscriber" || fail "no end record from quillet-cli.exe reached the broker: $(cat "$broker/end.json")"
+grep -q '"station":"wine-station"' "$broker/end.json" &&
+    grep -q '"record_id":"[0-9a-f-]\{36\}"' "$broker/end.json" &&
+    grep -q '"code":0' "$broker/end.json" ||
+    fail "quillet-cli.exe's end record lacks its station, record_id or code: $(head -c 300 "$broker/end.json")"
+[ -z "$(ls "$broker/spool")" ] || fail "quillet-cli.exe left acknowledged records in its spool"
+probes=$(grep -c '^PROBE' "$work/line.log")
+rc=0
+(cd "$app" && QUILLET_MQTT_USER=station QUILLET_MQTT_PASSWORD=wrong \
+    "$wine" quillet-cli.exe --port COM7 "${line[@]}" >"$work/cli-line2.out" 2>"$work/cli-line2.err") || rc=$?
+[ "$rc" = 8 ] && grep -q 'not authorised' "$work/cli-line2.err" ||
+    fail "quillet-cli.exe with a wrong broker password ended with $rc: $(head -n1 "$work/cli-line2.err")"
+[ "$(grep -c '^PROBE' "$work/line.log")" = "$probes" ] || fail "quillet-cli.exe probed with a refused login"
+echo "quillet-cli.exe --mqtt: its end record at a subscriber (TLS, a login), a wrong password (exit 8, no probe)"
 
 # What the settings key holds (its values, as reg lists them).
 settings_values() { "$wine" reg query "$settings" 2>/dev/null | grep REG_ | sort; }
