@@ -176,14 +176,14 @@ private:
 class Station {
 public:
     Station(const Broker& broker, const QStringList& ports, const QString& spool,
-            const QString& password = QStringLiteral("secret")) {
+            const QString& password = QStringLiteral("secret"), const QString& ca = {}) {
         QStringList arguments;
         for (const QString& port : ports)
             arguments << QStringLiteral("--port") << port;
         arguments << QStringLiteral("--repeat") << QStringLiteral("--mqtt")
                   << broker.url(QStringLiteral("line")) << QStringLiteral("--station")
-                  << QStringLiteral("st1") << QStringLiteral("--mqtt-ca") << broker.caFile()
-                  << QStringLiteral("--spool") << spool;
+                  << QStringLiteral("st1") << QStringLiteral("--mqtt-ca")
+                  << (ca.isEmpty() ? broker.caFile() : ca) << QStringLiteral("--spool") << spool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QUILLET_MQTT_USER"), QStringLiteral("station"));
         env.insert(QStringLiteral("QUILLET_MQTT_PASSWORD"), password);
@@ -360,16 +360,33 @@ TEST(Line, NoRecordIsLostWhileTheBrokerIsDownNorWhenTheStationIsKilled) {
     EXPECT_TRUE(WaitFor([&] { return RecordIds(records()).size() == 4; }));
 }
 
-TEST(Line, AWrongPasswordEndsTheRunBeforeAnyProbe) {
+TEST(Line, AWrongPasswordOrAnUntrustedBrokerEndsTheRunBeforeAnyProbe) {
     TempEnvironment env;
     Broker broker;
     ASSERT_TRUE(broker.ready());
-    SimBoard sim({}, env.comDir().toStdString());
-    ASSERT_TRUE(sim.ready());
-    QTemporaryDir spool;
-    Station station(broker, {QStringLiteral("COM1")}, spool.path(), QStringLiteral("wrong"));
-    ASSERT_TRUE(station.process.waitForFinished(20000));
-    EXPECT_EQ(station.process.exitCode(), 8);
-    EXPECT_TRUE(station.process.readAllStandardError().contains("not authorised"));
-    EXPECT_TRUE(sim.logLines().empty()); // not one probe
+    // A CA of its own, which did not sign the broker's certificate.
+    QTemporaryDir other;
+    ASSERT_TRUE(::Run(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+                       "ca.crt", "-days", "1", "-subj", "/CN=another-ca"},
+                      other.path()));
+    struct Row {
+        QString password;
+        QString ca;
+        const char* says;
+    };
+    const Row rows[] = {{QStringLiteral("wrong"), {}, "not authorised"},
+                        {QStringLiteral("secret"), other.filePath(QStringLiteral("ca.crt")),
+                         "certificate verify failed"}};
+    for (const Row& row : rows) {
+        SimBoard sim({}, env.comDir().toStdString());
+        ASSERT_TRUE(sim.ready());
+        QTemporaryDir spool;
+        Station station(broker, {QStringLiteral("COM1")}, spool.path(), row.password, row.ca);
+        ASSERT_TRUE(station.process.waitForFinished(20000)) << row.says;
+        EXPECT_EQ(station.process.exitCode(), 8) << row.says;
+        const QByteArray errors = station.process.readAllStandardError();
+        EXPECT_TRUE(errors.contains(row.says)) << errors.toStdString();
+        EXPECT_TRUE(sim.logLines().empty()) << row.says; // not one probe
+    }
 }
