@@ -270,7 +270,6 @@ void LineClient::sendSpooled() {
     QStringList toSend;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        spooled_ = static_cast<int>(files.size());
         for (const QString& path : files) {
             if (inFlight_.size() + static_cast<std::size_t>(toSend.size()) >= kMaxInFlight) {
                 spoolChanged_ = true; // look again as soon as some are acknowledged
@@ -373,8 +372,6 @@ void LineClient::OnPublish(mosquitto*, void* self, int mid) {
     QFile::remove(it->second);
     client->inFlightFiles_.erase(it->second);
     client->inFlight_.erase(it);
-    if (client->spooled_ > 0)
-        --client->spooled_;
     client->changed_.notify_all();
 }
 
@@ -383,7 +380,6 @@ void LineClient::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
     LineMessage copy;
     copy.topic = QString::fromUtf8(message->topic);
     copy.payload = QByteArray(static_cast<const char*>(message->payload), message->payloadlen);
-    copy.retained = message->retain;
     std::lock_guard<std::mutex> lock(client->mutex_);
     client->messages_.push_back(std::move(copy));
 }

@@ -20,7 +20,6 @@ struct mosquitto_message;
 struct LineMessage {
     QString topic;
     QByteArray payload;
-    bool retained = false;
 };
 
 class LineClient {
@@ -93,7 +92,6 @@ private:
     std::map<int, QString> inFlight_; // message id -> the spool file it carries
     std::set<QString> inFlightFiles_;
     std::set<QString> unreadable_; // damaged files, left for a person to look at
-    int spooled_ = 0;              // files in the spool at the last look
     std::deque<LineMessage> messages_;
     QString lastLogError_;
 };
