@@ -22,6 +22,9 @@ sim=$linux/tools/board-sim/quillet-board-sim
 [ -x "$sim" ] && [ -x "$linux/quillet" ] || { echo "no Linux build in $linux" >&2; exit 1; }
 
 wine=/usr/lib/wine/wine64
+# Every Wine program runs under a time limit: one that hangs fails the test (status 124) instead
+# of holding the run until the CI's own limit says nothing of where.
+wine_run() { timeout -k 10 "${QUILLET_WINE_LIMIT:-300}" "$wine" "$@"; }
 unset QT_QPA_PLATFORM # the Windows Qt has its "windows" platform only; the Linux run names its own
 wineserver=/usr/lib/wine/wineserver
 work=$(mktemp -d)
@@ -88,9 +91,9 @@ for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sle
 
 mkdir -p "$WINEPREFIX"
 "$wineserver" -p >"$work/wineserver.log" 2>&1
-"$wine" wineboot -i >"$work/wineboot.log" 2>&1
+wine_run wineboot -i >"$work/wineboot.log" 2>&1
 # Wine has no "MS Sans Serif"; without a replacement the windows' face would be a serif one.
-"$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS Sans Serif" /d "Liberation Sans" /f \
+wine_run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS Sans Serif" /d "Liberation Sans" /f \
     >/dev/null 2>&1
 
 # The parent program: every datagram to 127.0.0.1:3000, with the port it came from.
@@ -157,7 +160,7 @@ success="3004 000000040000000000000001" # from port 3004: code 1
 [ "$(sed -n 1p "$work/parent.out")" = "$success" ] || fail "the Linux run did not succeed"
 
 # Silent install.
-"$wine" "$installer" /S >"$work/install.log" 2>&1 || fail "the installer failed"
+wine_run "$installer" /S >"$work/install.log" 2>&1 || fail "the installer failed"
 programs="$WINEPREFIX/drive_c/Program Files"
 app="$programs/Quillet MERICON"
 for f in quillet.exe quillet-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
@@ -167,18 +170,18 @@ done
 shortcut=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quillet MERICON.lnk' | head -n1)
 [ -n "$shortcut" ] || fail "no Start-menu entry"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet MERICON'
-"$wine" reg query "$uninstall_key" >"$work/uninstall-entry.log" 2>&1 || fail "no uninstall entry"
+wine_run reg query "$uninstall_key" >"$work/uninstall-entry.log" 2>&1 || fail "no uninstall entry"
 echo "installed: $(cd "$app" && find . -type f | sort | tr '\n' ' ')"
 verify "$app/quillet.exe" "$app/quillet-cli.exe" "$app/Uninstall.exe"
 # The installer made the settings key, and standard users may set values in it.
 settings='HKLM\Software\Tessaly\Quillet'
-"$wine" build-win/settings_acl_check.exe 'Software\Tessaly\Quillet' ||
+wine_run build-win/settings_acl_check.exe 'Software\Tessaly\Quillet' ||
     fail "the settings key does not let Users set values"
 
 # The board on COM7 (index 6), chosen in the registry as the window would save it.
 start_board windows "$WINEPREFIX/dosdevices/com7"
-"$wine" reg add "$settings" /v com /d 6 /f >/dev/null 2>&1
-(cd "$app" && "$wine" quillet.exe '\P' >"$work/app.log" 2>&1) &
+wine_run reg add "$settings" /v com /d 6 /f >/dev/null 2>&1
+(cd "$app" && wine_run quillet.exe '\P' >"$work/app.log" 2>&1) &
 first=$!
 w=$(find_window "$title") || fail "no window titled \"$title\""
 xdotool windowfocus --sync "$w" key alt+u
@@ -197,7 +200,7 @@ done
 echo "whole update: $(frames "$work/windows.log") frames, board memory as on Linux ($(sha256sum <"$work/windows.flash" | cut -c1-16)...)"
 
 # A second start finds the first and says so, and ends with 0 while the first keeps running.
-(cd "$app" && "$wine" quillet.exe >"$work/second.log" 2>&1; echo $? >"$work/second.rc") &
+(cd "$app" && wine_run quillet.exe >"$work/second.log" 2>&1; echo $? >"$work/second.rc") &
 for _ in $(seq 300); do
     [ "$(xdotool search --onlyvisible --name "$title_re" 2>/dev/null | wc -l)" -ge 2 ] && break
     sleep 0.1
@@ -211,10 +214,10 @@ for _ in $(seq 100); do [ -s "$work/second.rc" ] && break; sleep 0.1; done
 kill -0 "$first" 2>/dev/null || fail "the first instance ended with the second"
 
 # Closing writes the port choice: the value is removed while the window runs, and is back.
-"$wine" reg delete 'HKLM\Software\Tessaly\Quillet' /v com /f >/dev/null 2>&1
+wine_run reg delete 'HKLM\Software\Tessaly\Quillet' /v com /f >/dev/null 2>&1
 xdotool windowfocus --sync "$w" key alt+F4
 wait "$first" || true
-"$wine" reg query 'HKLM\Software\Tessaly\Quillet' /v com 2>/dev/null | grep -Eq 'com +REG_SZ +6' ||
+wine_run reg query 'HKLM\Software\Tessaly\Quillet' /v com 2>/dev/null | grep -Eq 'com +REG_SZ +6' ||
     fail "closing did not save \"com\""
 
 # No board: COM8 is a line nobody answers. The search gives up; "Device not Found" sends no
@@ -224,8 +227,8 @@ python3 -c 'import os, signal; master, slave = os.openpty(); print(os.ttyname(sl
 pids+=($!)
 until [ -s "$work/silent.out" ]; do sleep 0.05; done
 ln -sfn "$(head -n1 "$work/silent.out")" "$WINEPREFIX/dosdevices/com8"
-"$wine" reg add 'HKLM\Software\Tessaly\Quillet' /v com /d 7 /f >/dev/null 2>&1
-(cd "$app" && "$wine" quillet.exe '\P' >"$work/app2.log" 2>&1) &
+wine_run reg add 'HKLM\Software\Tessaly\Quillet' /v com /d 7 /f >/dev/null 2>&1
+(cd "$app" && wine_run quillet.exe '\P' >"$work/app2.log" 2>&1) &
 second=$!
 w=$(find_window "$title") || fail "no window for the no-board session"
 xdotool windowfocus --sync "$w" key alt+c
@@ -251,7 +254,7 @@ wait "$second" || true
 start_board cli "$WINEPREFIX/dosdevices/com7"
 rc=0
 log="Prüfstand-€.jsonl"
-(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 --log "$log" >"$work/cli.out" 2>"$work/cli.log") || rc=$?
+(unset DISPLAY; cd "$app" && wine_run quillet-cli.exe --port COM7 --log "$log" >"$work/cli.out" 2>"$work/cli.log") || rc=$?
 [ "$rc" = 0 ] || fail "quillet-cli.exe --port COM7 ended with $rc: $(tail -n2 "$work/cli.out")"
 grep -q '"code":0' "$app/$log" 2>/dev/null || fail "quillet-cli.exe did not write its log \"$log\""
 rm -f "$app/$log"
@@ -260,11 +263,11 @@ for part in flash eeprom; do
         fail "quillet-cli.exe left another board $part than the Linux run"
 done
 rc=0
-(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM8 >"$work/cli2.out" 2>"$work/cli2.log") || rc=$?
+(unset DISPLAY; cd "$app" && wine_run quillet-cli.exe --port COM8 >"$work/cli2.out" 2>"$work/cli2.log") || rc=$?
 [ "$rc" = 4 ] || fail "quillet-cli.exe on a port with no board ended with $rc, not 4"
 grep -q 'Device not Found' "$work/cli2.out" || fail "quillet-cli.exe did not say \"Device not Found\""
 rc=0
-(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM258 >"$work/cli3.out" 2>"$work/cli3.log") || rc=$?
+(unset DISPLAY; cd "$app" && wine_run quillet-cli.exe --port COM258 >"$work/cli3.out" 2>"$work/cli3.log") || rc=$?
 [ "$rc" = 2 ] && grep -q "past the last COM port" "$work/cli3.log" ||
     fail "quillet-cli.exe --port COM258 ended with $rc: $(head -n1 "$work/cli3.log")"
 echo "quillet-cli.exe: a whole update (exit 0, board memory as on Linux, its log under a UTF-8 name), no board (exit 4), COM258 (exit 2)"
@@ -303,7 +306,7 @@ rc=0
 # With the display: a Wine program started without one here left the second product's window
 # (further down) with no desktop to open on.
 (cd "$app" && QUILLET_MQTT_USER=station QUILLET_MQTT_PASSWORD=secret \
-    "$wine" quillet-cli.exe --port COM7 "${line[@]}" >"$work/cli-line.out" 2>"$work/cli-line.err") || rc=$?
+    wine_run quillet-cli.exe --port COM7 "${line[@]}" >"$work/cli-line.out" 2>"$work/cli-line.err") || rc=$?
 [ "$rc" = 0 ] || fail "quillet-cli.exe --mqtt ended with $rc: $(tail -n2 "$work/cli-line.err")"
 wait "$subscriber" || fail "no end record from quillet-cli.exe reached the broker: $(cat "$broker/end.json")"
 grep -q '"station":"wine-station"' "$broker/end.json" &&
@@ -314,22 +317,22 @@ grep -q '"station":"wine-station"' "$broker/end.json" &&
 probes=$(grep -c '^PROBE' "$work/line.log")
 rc=0
 (cd "$app" && QUILLET_MQTT_USER=station QUILLET_MQTT_PASSWORD=wrong \
-    "$wine" quillet-cli.exe --port COM7 "${line[@]}" >"$work/cli-line2.out" 2>"$work/cli-line2.err") || rc=$?
+    wine_run quillet-cli.exe --port COM7 "${line[@]}" >"$work/cli-line2.out" 2>"$work/cli-line2.err") || rc=$?
 [ "$rc" = 8 ] && grep -q 'not authorised' "$work/cli-line2.err" ||
     fail "quillet-cli.exe with a wrong broker password ended with $rc: $(head -n1 "$work/cli-line2.err")"
 [ "$(grep -c '^PROBE' "$work/line.log")" = "$probes" ] || fail "quillet-cli.exe probed with a refused login"
 echo "quillet-cli.exe --mqtt: its end record at a subscriber (TLS, a login), a wrong password (exit 8, no probe)"
 
 # What the settings key holds (its values, as reg lists them).
-settings_values() { "$wine" reg query "$settings" 2>/dev/null | grep REG_ | sort; }
+settings_values() { wine_run reg query "$settings" 2>/dev/null | grep REG_ | sort; }
 # uninstall NAME: the product's uninstaller, run silently; it runs a copy of itself and returns
 # at once, so this waits until its folder, its Start-menu entry and its uninstall entry are gone.
 uninstall() {
     local dir="$programs/Quillet $1" key="HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillet $1"
-    "$wine" "$dir/Uninstall.exe" /S >>"$work/uninstall.log" 2>&1 || fail "the uninstaller of $1 failed"
+    wine_run "$dir/Uninstall.exe" /S >>"$work/uninstall.log" 2>&1 || fail "the uninstaller of $1 failed"
     for _ in $(seq 150); do
         if [ ! -e "$dir" ] && [ -z "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name "Quillet $1.lnk")" ] &&
-            ! "$wine" reg query "$key" >/dev/null 2>&1; then
+            ! wine_run reg query "$key" >/dev/null 2>&1; then
             return 0
         fi
         sleep 0.2
@@ -338,19 +341,19 @@ uninstall() {
 }
 
 # The same release again, as an upgrade: the old one is uninstalled first, the settings stay.
-"$wine" reg add "$settings" /v version /d 12 /f >/dev/null 2>&1
+wine_run reg add "$settings" /v version /d 12 /f >/dev/null 2>&1
 before=$(settings_values)
 grep -q '^ *com' <<<"$before" || fail "no \"com\" before the upgrade"
-"$wine" "$installer" /S >"$work/upgrade.log" 2>&1 || fail "the upgrade failed"
+wine_run "$installer" /S >"$work/upgrade.log" 2>&1 || fail "the upgrade failed"
 [ -f "$app/quillet.exe" ] || fail "the upgrade left no quillet.exe"
 [ "$(settings_values)" = "$before" ] || fail "the upgrade changed the settings: $(settings_values)"
 echo "upgrade: the settings kept ($(tr -s ' ' <<<"$before" | tr '\n' ';'))"
 
 # The second product beside it: its own folder, Start-menu entry and uninstall entry.
-"$wine" "$second_installer" /S >"$work/install2.log" 2>&1 || fail "the second installer failed"
+wine_run "$second_installer" /S >"$work/install2.log" 2>&1 || fail "the second installer failed"
 second_app="$programs/Quillet VANTAR"
 [ -f "$second_app/quillet.exe" ] && [ -f "$app/quillet.exe" ] || fail "not both products are installed"
-"$wine" uninstaller --list 2>/dev/null | tr -d '\r' | tee "$work/programs.log"
+wine_run uninstaller --list 2>/dev/null | tr -d '\r' | tee "$work/programs.log"
 grep -q 'Quillet MERICON' "$work/programs.log" && grep -q 'Quillet VANTAR' "$work/programs.log" ||
     fail "the program list does not show both products"
 find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quillet *.lnk' | sed 's|.*/Start Menu/|Start Menu/|' | sort
@@ -360,9 +363,9 @@ verify "$second_app/quillet.exe" "$second_app/Uninstall.exe"
 
 # Its window updates a board of its own (row 5).
 start_board vantar "$WINEPREFIX/dosdevices/com7" --board 5 --prep 4
-"$wine" reg add "$settings" /v com /d 6 /f >/dev/null 2>&1
+wine_run reg add "$settings" /v com /d 6 /f >/dev/null 2>&1
 sent=$(datagrams)
-(cd "$second_app" && "$wine" quillet.exe '\P' >"$work/app3.log" 2>&1) &
+(cd "$second_app" && wine_run quillet.exe '\P' >"$work/app3.log" 2>&1) &
 third=$!
 second_title=$(title_of "$second_release")
 w=$(find_window "$second_title") || fail "no window titled \"$second_title\""
@@ -380,7 +383,7 @@ uninstall VANTAR
 [ "$(settings_values)" = "$before" ] || fail "uninstalling VANTAR changed the settings"
 start_board after "$WINEPREFIX/dosdevices/com7"
 rc=0
-(unset DISPLAY; cd "$app" && "$wine" quillet-cli.exe --port COM7 >"$work/cli4.out" 2>"$work/cli4.log") || rc=$?
+(unset DISPLAY; cd "$app" && wine_run quillet-cli.exe --port COM7 >"$work/cli4.out" 2>"$work/cli4.log") || rc=$?
 [ "$rc" = 0 ] || fail "MERICON's quillet-cli.exe ended with $rc after VANTAR's uninstall"
 
 # Uninstalling MERICON leaves nothing of either but the settings key.
@@ -388,8 +391,8 @@ uninstall MERICON
 [ "$(settings_values)" = "$before" ] || fail "uninstalling MERICON changed the settings"
 left=$(find "$programs" "$WINEPREFIX/drive_c" -maxdepth 1 -iname '*quillet*'
     find "$WINEPREFIX/drive_c" -path '*Start Menu*' -iname '*quillet*'
-    "$wine" reg query 'HKLM\Software\Tessaly' 2>/dev/null | tr -d '\r' | grep -i 'quillet ' || true
-    "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null |
+    wine_run reg query 'HKLM\Software\Tessaly' 2>/dev/null | tr -d '\r' | grep -i 'quillet ' || true
+    wine_run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null |
         tr -d '\r' | grep -i quillet || true)
 [ -z "$left" ] || fail "left after both uninstalls: $left"
 echo "uninstalled both: the settings key alone is left ($(tr -s ' ' <<<"$before" | tr '\n' ';'))"
