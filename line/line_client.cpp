@@ -97,7 +97,8 @@ LineStart LineClient::start(const QByteArray& willPayload, int waitMs, QString* 
         mosquitto_will_set(client_, topic.constData(), static_cast<int>(willPayload.size()),
                            willPayload.constData(), 1, true);
     }
-    thread_ = std::thread([this] { run(); });
+    thread_ = QThread::create([this] { run(); });
+    thread_->start();
     std::unique_lock<std::mutex> lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(waitMs),
                            [this] { return haveVerdict_; })) {
@@ -420,7 +421,7 @@ int LineClient::drain(int waitMs) {
 }
 
 void LineClient::stop(int waitMs) {
-    if (!thread_.joinable())
+    if (thread_ == nullptr || detached_)
         return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -432,11 +433,14 @@ void LineClient::stop(int waitMs) {
                                          [this] { return threadDone_; });
     lock.unlock();
     if (!ended) {
-        thread_.detach(); // in a connect() the OS has not given up yet; the process is ending
+        // In a connect() the OS has not given up yet; the process is ending. The thread and
+        // its QThread are left to it.
         detached_ = true;
         return;
     }
-    thread_.join();
+    thread_->wait();
+    delete thread_;
+    thread_ = nullptr;
     // A clean disconnect: the broker drops the last will, the state said what is true.
     mosquitto_disconnect(client_);
     mosquitto_loop(client_, kLoopWaitMs, 1);

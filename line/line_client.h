@@ -7,12 +7,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QThread>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -69,7 +69,11 @@ private:
     const LineOptions options_;
     const Role role_;
     mosquitto* client_ = nullptr;
-    std::thread thread_;
+    // A QThread, not a std::thread: Qt frees what the thread's Qt calls left behind (a regular
+    // expression's JIT stack) in the thread itself before wait() returns. On Windows it freed
+    // a foreign thread's from a watcher thread, racing the process's exit (a crash at the end
+    // of a run).
+    QThread* thread_ = nullptr;
     bool detached_ = false;
 
     mutable std::mutex mutex_;

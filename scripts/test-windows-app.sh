@@ -30,7 +30,9 @@ wineserver=/usr/lib/wine/wineserver
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" # no .NET or browser engine to offer installing
+# No .NET or browser engine to offer installing; and no debugger for a program that crashes: it
+# ends at once with the crash said, instead of waiting on winedbg.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
