@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/check-source.sh
 # Every source follows .clang-format.
-find shell serial catalogue session cli tests tools bench fuzz -name '*.cpp' -o -name '*.h' |
+find shell serial catalogue session cli line tests tools bench fuzz -name '*.cpp' -o -name '*.h' |
     xargs clang-format --dry-run --Werror
 
 jobs=$(nproc)
