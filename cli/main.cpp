@@ -199,12 +199,16 @@ int main(int argc, char** argv) {
         Console().setStation(options.station);
     // Ctrl-C acts as Stop: the request is renewed every cycle, so a wait that consumes it
     // without ending the session (the programming-mode wait) cannot lose it.
+    constexpr int kStopPollMs = 25;
     QTimer stop;
     QObject::connect(&stop, &QTimer::timeout, [] {
         if (console_os::StopRequested())
             AbortRequested = 1;
     });
-    stop.start(static_cast<int>(kPumpCycle.count()));
+    // Not every pump cycle: Qt on Windows serves a timer of 20 ms or less from a multimedia
+    // timer, whose own thread ends when this one stops, right at the process's exit; under
+    // Wine that race hung or crashed the exit now and then.
+    stop.start(kStopPollMs);
 
     PortRun run;
     run.port = options.ports.first();
