@@ -40,6 +40,12 @@ void RewriteRows(const std::vector<std::string>& rows, int rowsAbove);
 // Goes up rowsAbove rows to the first column and erases from there to the end of the screen.
 void EraseRows(int rowsAbove);
 
+// Ends a run that used the line's MQTT client, its work done and said: returns code for main
+// to return, except on Windows, where the process ends here with code, without the DLLs'
+// teardown. Its MQTT thread, ended just before, hung that teardown now and then (under Wine,
+// in libstdc++'s DLL_PROCESS_DETACH); nothing is left for it to do.
+int EndAfterLine(int code);
+
 // Appends one whole line to the file at path (created if missing) with a single append
 // write, and waits until it is on the disk. False, with the OS's words in *error, on failure.
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string* error);

@@ -72,13 +72,31 @@ bool IsConsole(DWORD which) {
 }
 } // namespace
 
+namespace {
+// The console's own code page, to be given back at the end; 0 when it was not changed.
+UINT PreviousCodePage = 0;
+
+void RestoreCodePage() {
+    if (PreviousCodePage != 0)
+        SetConsoleOutputCP(PreviousCodePage);
+}
+} // namespace
+
 void UseUtf8Console() {
     // The output is UTF-8 whatever code page the console had; the console outlives this
     // process, so its own page comes back at the end.
-    static const UINT previous = GetConsoleOutputCP();
+    const UINT previous = GetConsoleOutputCP();
     if (previous == 0 || previous == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8))
         return;
-    std::atexit([] { SetConsoleOutputCP(previous); });
+    PreviousCodePage = previous;
+    std::atexit(RestoreCodePage);
+}
+
+int EndAfterLine(int code) {
+    std::fflush(nullptr);
+    RestoreCodePage();
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    return code;
 }
 
 void CatchStopSignals() {

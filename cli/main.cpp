@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
     if (options.images)
         return ListImages(options.json);
     if (!options.watchUrl.isEmpty())
-        return WatchLine(options);
+        return console_os::EndAfterLine(WatchLine(options));
 
     // Publishing: the spool must take records and the broker the station before any probe.
     QString spool;
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
         // A gang's child spools; its parent publishes.
         if (!options.child) {
             if (const int code = StartLine(options, spool, &link); code != kExitOk)
-                return code;
+                return console_os::EndAfterLine(code);
         }
     }
 
@@ -187,8 +187,10 @@ int main(int argc, char** argv) {
 
     if (options.ports.size() > 1) {
         const int code = RunGang(options, mode, spool, link.get());
+        if (!link)
+            return code;
         FinishLine(std::move(link), spool);
-        return code;
+        return console_os::EndAfterLine(code);
     }
 
     if (options.child)
@@ -223,6 +225,8 @@ int main(int argc, char** argv) {
     }
     const int code = RunPort(run);
     ClosePort(run.index);
+    if (!link)
+        return code;
     FinishLine(std::move(link), spool);
-    return code;
+    return console_os::EndAfterLine(code);
 }
