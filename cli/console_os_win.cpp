@@ -70,9 +70,7 @@ bool IsConsole(DWORD which) {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
-} // namespace
 
-namespace {
 // The console's own code page, to be given back at the end; 0 when it was not changed.
 UINT PreviousCodePage = 0;
 

@@ -117,9 +117,9 @@ int StartLine(const CliOptions& options, const QString& spool, std::unique_ptr<L
     return kExitOk;
 }
 
-void FinishLine(std::unique_ptr<LineLink> link, const QString& spool) {
+int FinishLine(std::unique_ptr<LineLink> link, const QString& spool, int code) {
     if (!link)
-        return;
+        return code;
     for (const QString& line : link->takeNews())
         PrintDiagnostic(QStringLiteral("quillet-cli: %1").arg(line));
     const int left = link->finish(kFinishWaitMs);
@@ -127,6 +127,7 @@ void FinishLine(std::unique_ptr<LineLink> link, const QString& spool) {
         PrintDiagnostic(QStringLiteral("quillet-cli: the broker has not acknowledged %1: kept "
                                        "in %2 for the next run with this spool")
                             .arg(Records(left), QDir::toNativeSeparators(spool)));
+    return console_os::EndAfterLine(code);
 }
 
 int WatchLine(const CliOptions& options) {

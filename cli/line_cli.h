@@ -17,7 +17,8 @@ QString SpoolFolder(const CliOptions& options);
 // station cannot publish at all.
 int StartLine(const CliOptions& options, const QString& spool, std::unique_ptr<LineLink>* link);
 // Says the station is offline, gives the broker a few seconds for what is spooled, and says
-// what is left.
-void FinishLine(std::unique_ptr<LineLink> link, const QString& spool);
+// what is left. Returns code, the run's exit code, for main to return; on Windows a run that
+// had a link ends in here (console_os::EndAfterLine).
+int FinishLine(std::unique_ptr<LineLink> link, const QString& spool, int code);
 // The line view until Ctrl-C; its exit code.
 int WatchLine(const CliOptions& options);

@@ -187,10 +187,7 @@ int main(int argc, char** argv) {
 
     if (options.ports.size() > 1) {
         const int code = RunGang(options, mode, spool, link.get());
-        if (!link)
-            return code;
-        FinishLine(std::move(link), spool);
-        return console_os::EndAfterLine(code);
+        return FinishLine(std::move(link), spool, code);
     }
 
     if (options.child)
@@ -225,8 +222,5 @@ int main(int argc, char** argv) {
     }
     const int code = RunPort(run);
     ClosePort(run.index);
-    if (!link)
-        return code;
-    FinishLine(std::move(link), spool);
-    return console_os::EndAfterLine(code);
+    return FinishLine(std::move(link), spool, code);
 }

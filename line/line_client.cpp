@@ -97,7 +97,7 @@ LineStart LineClient::start(const QByteArray& willPayload, int waitMs, QString* 
         mosquitto_will_set(client_, topic.constData(), static_cast<int>(willPayload.size()),
                            willPayload.constData(), 1, true);
     }
-    thread_ = QThread::create([this] { run(); });
+    thread_.reset(QThread::create([this] { run(); }));
     thread_->start();
     std::unique_lock<std::mutex> lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(waitMs),
@@ -421,7 +421,7 @@ int LineClient::drain(int waitMs) {
 }
 
 void LineClient::stop(int waitMs) {
-    if (thread_ == nullptr || detached_)
+    if (!thread_)
         return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -436,11 +436,11 @@ void LineClient::stop(int waitMs) {
         // In a connect() the OS has not given up yet; the process is ending. The thread and
         // its QThread are left to it.
         detached_ = true;
+        (void)thread_.release();
         return;
     }
     thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
+    thread_.reset();
     // A clean disconnect: the broker drops the last will, the state said what is true.
     mosquitto_disconnect(client_);
     mosquitto_loop(client_, kLoopWaitMs, 1);

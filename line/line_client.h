@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -73,7 +74,7 @@ private:
     // expression's JIT stack) in the thread itself before wait() returns. On Windows it freed
     // a foreign thread's from a watcher thread, racing the process's exit (a crash at the end
     // of a run).
-    QThread* thread_ = nullptr;
+    std::unique_ptr<QThread> thread_;
     bool detached_ = false;
 
     mutable std::mutex mutex_;
